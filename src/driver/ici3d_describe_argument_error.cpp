@@ -1,0 +1,1 @@
+#include "ici3d.h"
