@@ -48,7 +48,7 @@ extern "C" {
 #define ICI3D_ARGS_NEGATIVE_N 1          /* n < 0                                     */
 #define ICI3D_ARGS_NULL_ARRAY 2          /* a required array pointer is null          */
 #define ICI3D_ARGS_BAD_PARAMETER_SET 3   /* parameter_set is not 0 or 1               */
-#define ICI3D_ARGS_NEGATIVE_K 4          /* K < 0, or K*n does not fit in memory      */
+#define ICI3D_ARGS_NEGATIVE_K 4          /* K < 0                                     */
 #define ICI3D_ARGS_BAD_NEIGHBOR_INDEX 5  /* a neighbor_table entry outside 0..n-1     */
 #define ICI3D_ARGS_BAD_CANDIDATE_LIST 6  /* a null candidate list or a negative count */
 #define ICI3D_ARGS_BAD_CANDIDATE_INDEX 7 /* a candidate index outside 0..n-1          */

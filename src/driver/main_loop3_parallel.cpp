@@ -1,1 +1,224 @@
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include "ici3d.h"
+#include "internal/internal.h"
+
+namespace {
+
+using ici3d::internal::idx;
+
+// The working arrays of one pass. Sizes are formed in 64 bits.
+struct WorkArrays {
+  int32_t *selected_counts = nullptr;     // [4i + d]
+  int32_t *selected_neighbors = nullptr;  // [(4i + d) * max_selected + k]
+  float *direction_fits = nullptr;        // [12i + 3d + k]
+  float *direction_estimates = nullptr;   // [12i + 4c + d]
+  float *direction_sigmas = nullptr;      // [d * n + i]
+  float *normal_matrix_sums = nullptr;    // [9i + 3r + c]
+  float *normal_rhs_sums = nullptr;       // [3i + c]
+  float *weight_sums = nullptr;           // [i]
+  float *sigma_sq_sums = nullptr;         // [i]
+  float *contribution_counts = nullptr;   // [i]
+  float *fused_points = nullptr;          // [c * n + i]
+
+  bool allocate(std::size_t n, std::size_t max_selected) {
+    selected_counts = alloc<int32_t>(4 * n);
+    selected_neighbors = alloc<int32_t>(4 * n * max_selected);
+    // Zeroed so that a direction is never taken as accepted by accident.
+    direction_fits = static_cast<float *>(std::calloc(12 * n, sizeof(float)));
+    direction_estimates = alloc<float>(12 * n);
+    direction_sigmas = alloc<float>(4 * n);
+    normal_matrix_sums = alloc<float>(9 * n);
+    normal_rhs_sums = alloc<float>(3 * n);
+    weight_sums = alloc<float>(n);
+    sigma_sq_sums = alloc<float>(n);
+    contribution_counts = alloc<float>(n);
+    fused_points = alloc<float>(3 * n);
+    return selected_counts && selected_neighbors && direction_fits && direction_estimates &&
+           direction_sigmas && normal_matrix_sums && normal_rhs_sums && weight_sums &&
+           sigma_sq_sums && contribution_counts && fused_points;
+  }
+  ~WorkArrays() {
+    std::free(selected_counts);
+    std::free(selected_neighbors);
+    std::free(direction_fits);
+    std::free(direction_estimates);
+    std::free(direction_sigmas);
+    std::free(normal_matrix_sums);
+    std::free(normal_rhs_sums);
+    std::free(weight_sums);
+    std::free(sigma_sq_sums);
+    std::free(contribution_counts);
+    std::free(fused_points);
+  }
+
+ private:
+  template <typename T>
+  static T *alloc(std::size_t count) {
+    return static_cast<T *>(std::malloc((count > 0 ? count : 1) * sizeof(T)));
+  }
+};
+
+void initialise(WorkArrays &w, std::size_t n, const float *noise_sigma, const float *points,
+                float *denoised_points) {
+  std::memset(w.normal_matrix_sums, 0, 9 * n * sizeof(float));
+  std::memset(w.normal_rhs_sums, 0, 3 * n * sizeof(float));
+  std::memset(w.fused_points, 0, 3 * n * sizeof(float));
+  for (std::size_t i = 0; i < n; ++i) {
+    w.weight_sums[i] = 0.0f;
+    w.sigma_sq_sums[i] = 0.0f;
+    w.contribution_counts[i] = 0.0f;
+    for (std::size_t d = 0; d < 4; ++d) w.direction_sigmas[d * n + i] = noise_sigma[i];
+    for (std::size_t c = 0; c < 3; ++c) {
+      denoised_points[3 * i + c] = 0.0f;
+      for (std::size_t d = 0; d < 4; ++d) w.direction_estimates[12 * i + 4 * c + d] = points[3 * i + c];
+    }
+  }
+}
+
+// Position of point i in its own candidate list, or -1.
+int32_t find_self(int32_t *const *lists, const int32_t *counts, int32_t i) {
+  const int32_t *list = lists[i];
+  if (list == nullptr) return -1;
+  for (int32_t k = 0; k < counts[i]; ++k) {
+    if (list[k] == i) return k;
+  }
+  return -1;
+}
+
+// The progress value is 100*i / n for the point i just finished.
+void print_progress(int32_t i, int32_t n) {
+  const float value = static_cast<float>(100 * static_cast<int64_t>(i)) / static_cast<float>(n);
+  std::printf("%.2f%% of points processed \n", static_cast<double>(value));
+  std::fflush(stdout);
+}
+
+// Inverse-variance fusion of the four direction estimates of point i.
+void fuse_directions(const WorkArrays &w, std::size_t n, std::size_t i) {
+  double weight[4];
+  for (std::size_t d = 0; d < 4; ++d) {
+    const double s = static_cast<double>(w.direction_sigmas[d * n + i]);
+    weight[d] = 1.0 / (s * s);
+  }
+  const float total = static_cast<float>(((weight[0] + weight[1]) + weight[2]) + weight[3]);
+  for (std::size_t c = 0; c < 3; ++c) {
+    const float *e = w.direction_estimates + 12 * i + 4 * c;
+    const double sum = ((weight[0] * static_cast<double>(e[0]) + weight[1] * static_cast<double>(e[1])) +
+                        weight[2] * static_cast<double>(e[2])) +
+                       weight[3] * static_cast<double>(e[3]);
+    w.fused_points[c * n + i] = static_cast<float>(sum / static_cast<double>(total));
+  }
+}
+
+// Regularised solve of point i: planes received plus a pull towards the
+// input position. A point that received nothing takes its fused estimate.
+void solve_point(const WorkArrays &w, std::size_t n, std::size_t i, float reg_weight,
+                 float size_norm, const float *noise_sigma, const float *points,
+                 float *denoised_points) {
+  const float sigma = noise_sigma[i];
+  const float lambda = ((reg_weight * reg_weight) / ((size_norm * sigma) * sigma)) * w.weight_sums[i];
+  float m[9];
+  std::memcpy(m, w.normal_matrix_sums + 9 * i, sizeof m);
+  m[0] += lambda;
+  m[4] += lambda;
+  m[8] += lambda;
+  float rhs[3];
+  for (std::size_t c = 0; c < 3; ++c) rhs[c] = points[3 * i + c] * lambda + w.normal_rhs_sums[3 * i + c];
+
+  bool all_zero = true;
+  for (float v : m) all_zero = all_zero && v == 0.0f;
+  for (float v : rhs) all_zero = all_zero && v == 0.0f;
+  if (all_zero) {
+    for (std::size_t c = 0; c < 3; ++c) denoised_points[3 * i + c] = w.fused_points[c * n + i];
+    return;
+  }
+
+  // Explicit inverse in double precision.
+  const double a = m[0], b = m[1], c = m[2];
+  const double d = m[3], e = m[4], f = m[5];
+  const double g = m[6], h = m[7], k = m[8];
+  const double det = (a * (e * k - f * h) - d * (b * k - c * h)) + g * (b * f - c * e);
+  const double inv[9] = {(e * k - f * h) / det, (c * h - b * k) / det, (b * f - c * e) / det,
+                         (f * g - d * k) / det, (a * k - c * g) / det, (c * d - a * f) / det,
+                         (d * h - e * g) / det, (b * g - a * h) / det, (a * e - b * d) / det};
+  const double r0 = rhs[0], r1 = rhs[1], r2 = rhs[2];
+  for (std::size_t r = 0; r < 3; ++r) {
+    const double x = (inv[3 * r] * r0 + inv[3 * r + 1] * r1) + inv[3 * r + 2] * r2;
+    denoised_points[3 * i + r] = static_cast<float>(x);
+  }
+}
+
+// New noise level of point i; sigma_first is the pre-update level of point 0.
+float updated_sigma(const WorkArrays &w, std::size_t i, float sigma_factor, float sigma_first,
+                    const float *noise_sigma) {
+  float s = noise_sigma[i];
+  if (w.contribution_counts[i] != 0.0f) s = sqrtf(w.sigma_sq_sums[i] / w.contribution_counts[i]);
+  const double value = static_cast<double>(sigma_factor) *
+                       ((static_cast<double>(sigma_first) * -0.096979050915966) / 0.4 +
+                        static_cast<double>(s) * 1.080554506357781);
+  return static_cast<float>(value);
+}
+
+}  // namespace
+
+extern "C" void main_loop3_parallel(int32_t *const *ici_neighbors,
+                                    const int32_t *ici_neighbor_counts,
+                                    const float *frame_matrices, const int32_t *axis_order,
+                                    int32_t n, int32_t max_selected, float gamma,
+                                    float preselect_size, float scale_ratio, float size_norm,
+                                    float reg_weight, float sigma_factor, float *noise_sigma,
+                                    const float *points, int32_t num_scales, int32_t base_size,
+                                    float *denoised_points) {
+  if (n < 1) return;
+  const std::size_t nn = idx(n);
+  WorkArrays w;
+  if (!w.allocate(nn, idx(max_selected > 0 ? max_selected : 0))) {
+    // No working memory: hand back the input unchanged rather than garbage.
+    std::memcpy(denoised_points, points, 3 * nn * sizeof(float));
+    return;
+  }
+  initialise(w, nn, noise_sigma, points, denoised_points);
+
+  // Phase 1: the ICI estimate of every point, in parallel.
+#pragma omp parallel for schedule(static)
+  for (int32_t i = 0; i < n; ++i) {
+    for (std::size_t d = 0; d < 4; ++d) w.selected_counts[4 * idx(i) + d] = 1;
+    const int32_t self_pos = find_self(ici_neighbors, ici_neighbor_counts, i);
+    first_loop_omp(i, frame_matrices, axis_order, n, noise_sigma, points, ici_neighbors[i],
+                   ici_neighbor_counts[i], max_selected, w.selected_counts, self_pos, num_scales,
+                   base_size, w.direction_sigmas, w.direction_estimates, w.direction_fits,
+                   w.selected_neighbors, gamma, preselect_size, scale_ratio, size_norm);
+    if ((static_cast<int64_t>(i) + 1) % 5000 == 0) print_progress(i, n);
+  }
+
+  // Phase 2, on this thread: windows overlap, so the order of the additions
+  // (points ascending, directions ascending) is fixed.
+  for (int32_t i = 0; i < n; ++i) {
+    for (int32_t d = 0; d < 4; ++d) {
+      if (w.direction_fits[12 * idx(i) + 3 * idx(d) + 2] > 0.0f) {
+        second_loop_no_omp(i, d, frame_matrices, axis_order, w.direction_fits,
+                           w.selected_neighbors, n, w.selected_counts, max_selected, noise_sigma,
+                           w.direction_estimates, points, w.direction_sigmas,
+                           w.normal_matrix_sums, w.normal_rhs_sums, w.weight_sums,
+                           w.sigma_sq_sums, w.contribution_counts);
+      }
+    }
+    fuse_directions(w, nn, idx(i));
+  }
+
+  // Phase 3: the regularised solve of every point.
+#pragma omp parallel for schedule(static)
+  for (int32_t i = 0; i < n; ++i) {
+    solve_point(w, nn, idx(i), reg_weight, size_norm, noise_sigma, points, denoised_points);
+  }
+
+  // Phase 4: the noise update; every point reads the old level of point 0.
+  const float sigma_first = noise_sigma[0];
+#pragma omp parallel for schedule(static)
+  for (int32_t i = 0; i < n; ++i) {
+    noise_sigma[i] = updated_sigma(w, idx(i), sigma_factor, sigma_first, noise_sigma);
+  }
+}

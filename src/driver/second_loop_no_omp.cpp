@@ -1,1 +1,109 @@
+#include <cmath>
+
 #include "ici3d.h"
+#include "internal/internal.h"
+
+namespace {
+
+using ici3d::internal::idx;
+
+struct Plane {
+  float normal[3];    // unit normal in global coordinates
+  float estimate[3];  // the point the plane passes through
+};
+
+// Fit record (local axes) to a global unit normal: reorder into frame-row
+// order, rotate through the frame, normalise with a double-precision length.
+void global_unit_normal(const float *frame, const int32_t *axes, const float *fit,
+                        float *normal) {
+  float c[3];
+  for (int p = 0; p < 3; ++p) c[axes[p]] = fit[p];
+  const float *f = frame;
+  const float gx = (f[0] * c[0] + f[3] * c[1]) + f[6] * c[2];
+  const float gy = (f[1] * c[0] + f[4] * c[1]) + f[7] * c[2];
+  const float gz = (f[2] * c[0] + f[5] * c[1]) + f[8] * c[2];
+  const double dx = static_cast<double>(gx), dy = static_cast<double>(gy),
+               dz = static_cast<double>(gz);
+  const float length = static_cast<float>(std::sqrt((dx * dx + dy * dy) + dz * dz));
+  normal[0] = gx / length;
+  normal[1] = gy / length;
+  normal[2] = gz / length;
+}
+
+// Weight of the plane from the window's mean squared residual R and mean
+// noise variance S: 1 / max(R - 0.75 S, sqrt(2/m) S)^2.
+float plane_weight(const Plane &plane, const int32_t *members, int32_t m, const float *points,
+                   const float *noise_sigma) {
+  const float *e = plane.estimate;
+  const float *nv = plane.normal;
+  const double md = static_cast<double>(m);
+  float r_mean = 0.0f;
+  float s_mean = 0.0f;
+  for (int32_t k = 0; k < m; ++k) {
+    const std::size_t j = idx(members[k]);
+    const float *p = points + 3 * j;
+    const float t = ((p[0] - e[0]) * nv[0] + (p[1] - e[1]) * nv[1]) + (p[2] - e[2]) * nv[2];
+    const double td = static_cast<double>(t);
+    r_mean = static_cast<float>(static_cast<double>(r_mean) + td * td);
+  }
+  r_mean = r_mean / static_cast<float>(m);
+  for (int32_t k = 0; k < m; ++k) {
+    const double sj = static_cast<double>(noise_sigma[idx(members[k])]);
+    s_mean = static_cast<float>(sj * sj / md + static_cast<double>(s_mean));
+  }
+  const double sd = static_cast<double>(s_mean);
+  const float a = static_cast<float>(-0.75 * sd + static_cast<double>(r_mean));
+  const float b = static_cast<float>((1.4142135623730951 / std::sqrt(md)) * sd);
+  const float x = a > b ? a : b;
+  return (1.0f / x) * (1.0f / x);
+}
+
+}  // namespace
+
+extern "C" void second_loop_no_omp(int32_t i, int32_t d, const float *frame_matrices,
+                                   const int32_t *axis_order, const float *direction_fits,
+                                   const int32_t *selected_neighbors, int32_t n,
+                                   const int32_t *selected_counts, int32_t max_selected,
+                                   const float *noise_sigma, const float *direction_estimates,
+                                   const float *points, const float *direction_sigmas,
+                                   float *normal_matrix_sums, float *normal_rhs_sums,
+                                   float *weight_sums, float *sigma_sq_sums,
+                                   float *contribution_counts) {
+  const int64_t ii = i;
+  const int64_t o = 4 * ii + d;
+  const int32_t m = selected_counts[idx(o)];
+  const int32_t *axes = axis_order + 3 * idx(ii);
+  // An empty window, one longer than its row, or a broken axis order
+  // contributes nothing.
+  if (m <= 0 || m > max_selected || !ici3d::internal::is_axis_permutation(axes)) return;
+  const int32_t *members = selected_neighbors + idx(o * max_selected);
+
+  Plane plane;
+  global_unit_normal(frame_matrices + 9 * idx(ii), axes, direction_fits + idx(12 * ii + 3 * d),
+                     plane.normal);
+  for (int c = 0; c < 3; ++c) plane.estimate[c] = direction_estimates[idx(12 * ii + 4 * c + d)];
+  const float w = plane_weight(plane, members, m, points, noise_sigma);
+
+  const float nx = plane.normal[0], ny = plane.normal[1], nz = plane.normal[2];
+  const float xx = nx * nx, xy = ny * nx, xz = nx * nz;
+  const float yy = ny * ny, yz = ny * nz, zz = nz * nz;
+  const float matrix[9] = {w * xx, w * xy, w * xz, w * xy, w * yy, w * yz, w * xz, w * yz, w * zz};
+  const float ex = plane.estimate[0], ey = plane.estimate[1], ez = plane.estimate[2];
+  const float rhs[3] = {((ex * xx + ey * xy) + ez * xz) * w, ((ex * xy + ey * yy) + ez * yz) * w,
+                        ((ex * xz + ey * yz) + ez * zz) * w};
+  const double sigma_e = static_cast<double>(direction_sigmas[idx(static_cast<int64_t>(d) * n + ii)]);
+  const double sigma_e_sq = sigma_e * sigma_e;
+
+  for (int32_t k = 0; k < m; ++k) {
+    const std::size_t j = idx(members[k]);
+    float *mj = normal_matrix_sums + 9 * j;
+    for (int e = 0; e < 9; ++e) mj[e] += matrix[e];
+    float *bj = normal_rhs_sums + 3 * j;
+    bj[0] += rhs[0];
+    bj[1] += rhs[1];
+    bj[2] += rhs[2];
+    weight_sums[j] += w;
+    sigma_sq_sums[j] = static_cast<float>(static_cast<double>(sigma_sq_sums[j]) + sigma_e_sq);
+    contribution_counts[j] += 1.0f;
+  }
+}

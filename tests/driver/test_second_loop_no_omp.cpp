@@ -1,0 +1,139 @@
+#include <cmath>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ici3d.h"
+
+namespace {
+
+// One point i = 0 with direction d = 0 accepted over a given window, an
+// identity frame for every point, and zeroed accumulators.
+struct SpreadCase {
+  int32_t n = 0;
+  int32_t max_selected = 8;
+  std::vector<float> points, noise, frames, fits, estimates, sigmas;
+  std::vector<int32_t> axes, counts, neighbors;
+  std::vector<float> matrix_sums, rhs_sums, weight_sums, sigma_sq_sums, contribution_counts;
+
+  explicit SpreadCase(std::vector<float> pts, float sigma = 0.5f) : points(std::move(pts)) {
+    n = static_cast<int32_t>(points.size() / 3);
+    noise.assign(n, sigma);
+    for (int32_t k = 0; k < n; ++k) {
+      frames.insert(frames.end(), {1, 0, 0, 0, 1, 0, 0, 0, 1});
+      axes.insert(axes.end(), {0, 1, 2});
+    }
+    fits.assign(12 * n, 0.0f);
+    fits[0] = 0.0f;
+    fits[1] = 0.0f;
+    fits[2] = 1.0f;
+    estimates.assign(12 * n, 0.0f);
+    for (int c = 0; c < 3; ++c) {
+      for (int32_t i = 0; i < n; ++i) {
+        for (int d = 0; d < 4; ++d) estimates[12 * i + 4 * c + d] = points[3 * i + c];
+      }
+    }
+    sigmas.assign(4 * n, sigma);
+    counts.assign(4 * n, 1);
+    neighbors.assign(4 * n * max_selected, 0);
+  }
+  void set_window(const std::vector<int32_t> &members) {
+    counts[0] = static_cast<int32_t>(members.size());
+    for (size_t k = 0; k < members.size(); ++k) neighbors[k] = members[k];
+  }
+  void set_estimate(float x, float y, float z) {
+    estimates[0] = x;
+    estimates[4] = y;
+    estimates[8] = z;
+  }
+  void run() {
+    matrix_sums.assign(9 * n, 0.0f);
+    rhs_sums.assign(3 * n, 0.0f);
+    weight_sums.assign(n, 0.0f);
+    sigma_sq_sums.assign(n, 0.0f);
+    contribution_counts.assign(n, 0.0f);
+    second_loop_no_omp(0, 0, frames.data(), axes.data(), fits.data(), neighbors.data(), n,
+                       counts.data(), max_selected, noise.data(), estimates.data(), points.data(),
+                       sigmas.data(), matrix_sums.data(), rhs_sums.data(), weight_sums.data(),
+                       sigma_sq_sums.data(), contribution_counts.data());
+  }
+};
+
+TEST(SecondLoop, SinglePointWindowUsesTheNoiseFloorWeight) {
+  SpreadCase c({1, 2, 3, 5, 5, 5});
+  c.set_window({0});
+  c.set_estimate(1, 2, 3.01f);
+  c.run();
+  // R = 0.01^2 is below sqrt(2) S with S = 0.25, so w = 1 / (sqrt(2) S)^2 = 8.
+  const float b = static_cast<float>(1.4142135623730951 * 0.25);
+  const float w = (1.0f / b) * (1.0f / b);
+  EXPECT_FLOAT_EQ(c.weight_sums[0], w);
+  EXPECT_EQ(c.matrix_sums[8], w);
+  for (int k = 0; k < 8; ++k) EXPECT_EQ(c.matrix_sums[k], 0.0f) << k;
+  EXPECT_EQ(c.rhs_sums[2], 3.01f * w);
+  EXPECT_EQ(c.contribution_counts[0], 1.0f);
+  EXPECT_EQ(c.sigma_sq_sums[0], 0.25f);
+  // The other point is not in the window.
+  EXPECT_EQ(c.weight_sums[1], 0.0f);
+  EXPECT_EQ(c.contribution_counts[1], 0.0f);
+}
+
+TEST(SecondLoop, WindowOnThePlaneWeighsByItsSizeAndNoise) {
+  SpreadCase c({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0, 2, 1, 0, 1, 2, 0}, 0.1f);
+  c.set_window({0, 1, 2, 3, 4, 5});
+  c.run();
+  const double expected = 6.0 / (2.0 * 0.1 * 0.1 * 0.1 * 0.1);  // m / (2 S^2)
+  for (int32_t j = 0; j < 6; ++j) {
+    EXPECT_NEAR(c.weight_sums[j], expected, expected * 1e-5) << j;
+    EXPECT_EQ(c.contribution_counts[j], 1.0f);
+  }
+}
+
+TEST(SecondLoop, AxisOrderReordersTheFitRecord) {
+  SpreadCase c({0, 0, 0, 1, 0, 0});
+  c.set_window({0, 1});
+  c.fits[0] = 0.3f;
+  c.fits[1] = -0.2f;
+  c.fits[2] = 1.0f;
+  c.axes[0] = 1;
+  c.axes[1] = 2;
+  c.axes[2] = 0;
+  c.run();
+  // Normal in frame-row order is (f2, f0, f1) = (1, 0.3, -0.2), normalised.
+  const double len = std::sqrt(1.0 + 0.09 + 0.04);
+  const double nrm[3] = {1.0 / len, 0.3 / len, -0.2 / len};
+  const float w = c.weight_sums[0];
+  for (int r = 0; r < 3; ++r) {
+    for (int col = 0; col < 3; ++col) {
+      EXPECT_NEAR(c.matrix_sums[3 * r + col] / w, nrm[r] * nrm[col], 1e-6) << r << "," << col;
+      EXPECT_EQ(c.matrix_sums[3 * r + col], c.matrix_sums[3 * col + r]);  // exactly symmetric
+    }
+  }
+}
+
+TEST(SecondLoop, RepeatedMemberReceivesEverythingTwice) {
+  SpreadCase c({0, 0, 0, 1, 0, 0, 0, 1, 0});
+  c.set_window({0, 2, 1, 2});
+  c.sigmas[0] = 0.7f;  // the estimate's own sigma, not the members' noise
+  c.run();
+  EXPECT_EQ(c.contribution_counts[2], 2.0f);
+  EXPECT_EQ(c.weight_sums[2], c.weight_sums[1] + c.weight_sums[1]);
+  EXPECT_EQ(c.matrix_sums[9 * 2 + 8], 2.0f * c.matrix_sums[9 * 1 + 8]);
+  EXPECT_FLOAT_EQ(c.sigma_sq_sums[1], 0.49f);
+  EXPECT_FLOAT_EQ(c.sigma_sq_sums[2], 0.98f);
+}
+
+TEST(SecondLoop, InvalidWindowsAddNothing) {
+  for (int variant = 0; variant < 3; ++variant) {
+    SpreadCase c({0, 0, 0, 1, 0, 0});
+    c.set_window({0, 1});
+    if (variant == 0) c.counts[0] = 0;
+    if (variant == 1) c.counts[0] = c.max_selected + 1;
+    if (variant == 2) c.axes[1] = 0;
+    c.run();
+    for (float v : c.weight_sums) EXPECT_EQ(v, 0.0f) << variant;
+    for (float v : c.contribution_counts) EXPECT_EQ(v, 0.0f) << variant;
+  }
+}
+
+}  // namespace
