@@ -1,0 +1,96 @@
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ici3d.h"
+#include "test_util.h"
+
+namespace {
+
+// Three points, each listing all three, and a full neighbour table.
+struct Args {
+  std::vector<float> points{0, 0, 0, 1, 0, 0, 0, 1, 0};
+  std::vector<float> noise{0.1f, 0.1f, 0.1f};
+  std::vector<float> out = std::vector<float>(9, -5.0f);
+  std::vector<std::vector<int32_t>> lists{{0, 1, 2}, {1, 0, 2}, {2, 1, 0}};
+  std::vector<int32_t *> pointers;
+  std::vector<int32_t> counts{3, 3, 3};
+  std::vector<int32_t> table{0, 1, 1, 0, 2, 0};
+  int32_t n = 3, K = 2, max_selected = 3, parameter_set = 0;
+  bool null_noise = false, null_table = false;
+
+  int32_t check() {
+    pointers = {lists[0].data(), lists[1].data(), lists[2].data()};
+    return ici3d_check_arguments(points.data(), n, null_noise ? nullptr : noise.data(), 1, 2,
+                                 pointers.data(), 1.0f, 1.0f, 1.5f, counts.data(), max_selected,
+                                 parameter_set, null_table ? nullptr : table.data(), K,
+                                 out.data());
+  }
+};
+
+TEST(CheckArguments, EachProblemHasItsCode) {
+  EXPECT_EQ(Args().check(), ICI3D_ARGS_OK);
+  struct Case {
+    const char *what;
+    void (*spoil)(Args &);
+    int32_t code;
+  };
+  const Case cases[] = {
+      {"negative n", [](Args &a) { a.n = -1; }, ICI3D_ARGS_NEGATIVE_N},
+      {"null noise", [](Args &a) { a.null_noise = true; }, ICI3D_ARGS_NULL_ARRAY},
+      {"null table", [](Args &a) { a.null_table = true; }, ICI3D_ARGS_NULL_ARRAY},
+      {"preset 2", [](Args &a) { a.parameter_set = 2; }, ICI3D_ARGS_BAD_PARAMETER_SET},
+      {"preset -1", [](Args &a) { a.parameter_set = -1; }, ICI3D_ARGS_BAD_PARAMETER_SET},
+      {"negative K", [](Args &a) { a.K = -2; }, ICI3D_ARGS_NEGATIVE_K},
+      {"table index n", [](Args &a) { a.table[3] = 3; }, ICI3D_ARGS_BAD_NEIGHBOR_INDEX},
+      {"table index -1", [](Args &a) { a.table[5] = -1; }, ICI3D_ARGS_BAD_NEIGHBOR_INDEX},
+      {"negative count", [](Args &a) { a.counts[1] = -1; }, ICI3D_ARGS_BAD_CANDIDATE_LIST},
+      {"candidate n", [](Args &a) { a.lists[2][1] = 3; }, ICI3D_ARGS_BAD_CANDIDATE_INDEX},
+      {"max_selected short", [](Args &a) { a.max_selected = 2; }, ICI3D_ARGS_MAX_SELECTED_SMALL},
+      {"max_selected 0", [](Args &a) { a.max_selected = 0; a.counts = {0, 0, 0}; },
+       ICI3D_ARGS_MAX_SELECTED_SMALL},
+  };
+  for (const Case &c : cases) {
+    Args a;
+    c.spoil(a);
+    EXPECT_EQ(a.check(), c.code) << c.what;
+    EXPECT_STRNE(ici3d_describe_argument_error(c.code), "unknown argument error") << c.what;
+  }
+}
+
+TEST(CheckArguments, ValidOddities) {
+  Args a;
+  a.n = 0;  // nothing to do is valid, whatever the arrays
+  a.parameter_set = 7;
+  EXPECT_EQ(a.check(), ICI3D_ARGS_OK);
+  Args b;
+  b.lists[1] = {0, 2, 2};  // a list without its own point is allowed
+  EXPECT_EQ(b.check(), ICI3D_ARGS_OK);
+  Args c;
+  c.K = 0;  // no frame neighbours: the table is not needed
+  c.null_table = true;
+  EXPECT_EQ(c.check(), ICI3D_ARGS_OK);
+  EXPECT_STREQ(ici3d_describe_argument_error(12345), "unknown argument error");
+}
+
+TEST(Entry, InvalidArgumentsCopyThePointsAndSayWhy) {
+  Args a;
+  a.parameter_set = 5;
+  a.pointers = {a.lists[0].data(), a.lists[1].data(), a.lists[2].data()};
+  const std::string err = ici3d_test::capture_stderr([&] {
+    const std::string out = ici3d_test::capture_stdout([&] {
+      square_neigh_ici_denoi_recur_pure_c_parallel(
+          a.points.data(), a.n, a.noise.data(), 1, 2, a.pointers.data(), 1.0f, 1.0f, 1.5f,
+          a.counts.data(), a.max_selected, a.parameter_set, a.table.data(), a.K, a.out.data());
+    });
+    EXPECT_EQ(out, "");
+  });
+  EXPECT_NE(err.find("parameter_set"), std::string::npos) << err;
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);
+  EXPECT_EQ(a.out, a.points);
+  EXPECT_EQ(a.noise, (std::vector<float>{0.1f, 0.1f, 0.1f}));
+}
+
+}  // namespace

@@ -62,7 +62,7 @@ TEST(LocalCoordinate, TiesAndDegenerateNeighbourhoodsStillGiveAPermutation) {
   const std::vector<int32_t> row = all_rows(6);
   expect_axes(frame_of(axis_cross(1, 1, 1), row), {0, 2, 1});        // all equal
   expect_axes(frame_of(axis_cross(1, 1, 0.5f), row), {0, 1, 2});     // two largest equal
-  expect_axes(frame_of(axis_cross(1, 0.5f, 0.5f), row), {0, 1, 2});  // two smallest equal
+  expect_axes(frame_of(axis_cross(1, 0.5f, 0.5f), row), {0, 2, 1});  // two smallest equal
   // One point only (K = 1) and no neighbours at all (K = 0): zero matrix.
   const std::vector<float> one = {3, 4, 5};
   Frame f = frame_of(one, {0});

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ici3d_test {
@@ -37,9 +38,9 @@ inline std::vector<float> planar(const std::vector<float> &xyz) {
   return out;
 }
 
-// Captures everything written to file descriptor 1 while `fn` runs.
+// Captures everything written to a file descriptor (1 or 2) while `fn` runs.
 template <typename Fn>
-std::string capture_stdout(Fn &&fn);
+std::string capture_fd(int target, Fn &&fn);
 
 }  // namespace ici3d_test
 

@@ -1,0 +1,22 @@
+# Fails unless the shared library exports exactly the public API.
+execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIB}")
+endif()
+string(REGEX MATCHALL "[0-9a-f]+ [TtDdBbRrVvWw] [^\n]+" lines "${out}")
+set(found "")
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^[0-9a-f]+ [A-Za-z] " "" name "${line}")
+  string(REGEX REPLACE "@.*" "" name "${name}")
+  list(APPEND found ${name})
+endforeach()
+list(REMOVE_DUPLICATES found)
+list(SORT found)
+set(expected eigeng find_index_square4 first_loop_omp ici3d_check_arguments
+  ici3d_describe_argument_error local_coordinate_for_ici_c main_loop3_parallel
+  polynomkernel_single_est_ord1 second_loop_no_omp square_neigh_ici_denoi_recur_pure_c_parallel)
+list(SORT expected)
+if(NOT found STREQUAL expected)
+  message(FATAL_ERROR "exported symbols differ from the public API:\n  found:    ${found}\n  expected: ${expected}")
+endif()
+message(STATUS "exports: ${found}")
