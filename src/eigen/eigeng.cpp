@@ -1,1 +1,434 @@
+// eigeng: eigenvalues and normalised eigenvectors of a general real matrix in
+// single precision, and hqr2, the shifted double-step QR iteration on the
+// Hessenberg matrix with its eigenvector stage.
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "eigen_internal.h"
 #include "ici3d.h"
+
+namespace {
+
+using ici3d::eigen::balance;
+using ici3d::eigen::balance_back;
+using ici3d::eigen::ComplexF;
+using ici3d::eigen::kEps;
+using ici3d::eigen::kStatusSuccess;
+
+// Double QR steps allowed per eigenvalue, and the count recorded at the
+// position where that budget ran out.
+constexpr int kMaxStepsPerEigenvalue = 50;
+constexpr int32_t kIterCountNotConverged = kMaxStepsPerEigenvalue + 1;
+// An exceptional shift is made before every tenth step of an eigenvalue.
+constexpr int kExceptionalShiftPeriod = 10;
+
+// The arguments of one hqr2 call.
+struct Hqr2Problem {
+  bool with_vectors;
+  int n;
+  int low;
+  int high;
+  float *const *hess;
+  float *eig_re;
+  float *eig_im;
+  float *const *vectors;  // null without vectors
+  int32_t *iter_counts;
+};
+
+// Shift data of the current double step.
+struct Shift {
+  float x;
+  float y;
+  float w;
+};
+
+// First reflector of a double step starting at row m.
+struct Reflector {
+  int m;
+  float p;
+  float q;
+  float r;
+};
+
+// Roots at positions outside low..high were isolated by the balancing.
+void store_isolated_roots(const Hqr2Problem &h) {
+  for (int i = 0; i < h.n; ++i) {
+    if (i >= h.low && i <= h.high) continue;
+    h.eig_re[i] = h.hess[i][i];
+    h.eig_im[i] = 0.0f;
+    h.iter_counts[i] = 0;
+  }
+}
+
+// Bottom row l > low of the trailing unreduced block ending at en, i.e. the
+// last row whose subdiagonal entry is negligible; low when there is none.
+int find_negligible_subdiagonal(const float *const *hess, int low, int en) {
+  int l = en;
+  for (; l > low; --l) {
+    const float a = std::fabs(hess[l][l - 1]);
+    const float s = std::fabs(hess[l - 1][l - 1]) + std::fabs(hess[l][l]);
+    if (static_cast<double>(a) <= static_cast<double>(s) * kEps) break;
+  }
+  return l;
+}
+
+// Applies the plane rotation (q, p) to columns na and en of rows first..last
+// of a.
+void rotate_columns(float *const *a, int first, int last, int na, int en, float p, float q) {
+  for (int i = first; i <= last; ++i) {
+    const float zz = a[i][na];
+    a[i][na] = q * zz + p * a[i][en];
+    a[i][en] = q * a[i][en] - p * zz;
+  }
+}
+
+// Rotates a real 2x2 block at rows na, en to upper triangular form, carrying
+// the rotation into the transformation matrix.
+void triangularize_real_pair(const Hqr2Problem &h, int na, int en, float z) {
+  float *const *hess = h.hess;
+  const float xs = hess[en][na];
+  const float r = std::sqrt(z * z + xs * xs);
+  const float p = xs / r;
+  const float q = z / r;
+  for (int j = na; j < h.n; ++j) {
+    const float zz = hess[na][j];
+    hess[na][j] = q * zz + p * hess[en][j];
+    hess[en][j] = q * hess[en][j] - p * zz;
+  }
+  rotate_columns(hess, 0, en, na, en, p, q);
+  rotate_columns(h.vectors, h.low, h.high, na, en, p, q);
+}
+
+// The 2x2 block at rows na, en has split off: store its two roots (real or a
+// complex pair, positive imaginary part first).
+void store_root_pair(const Hqr2Problem &h, int en, float x, float y, float w, float t, int its) {
+  const int na = en - 1;
+  float *const *hess = h.hess;
+  const float p = (y - x) * 0.5f;
+  const float q = p * p + w;
+  float z = std::sqrt(std::fabs(q));
+  x = x + t;
+  hess[en][en] = x;
+  hess[na][na] = y + t;
+  h.iter_counts[en] = -its;
+  h.iter_counts[na] = its;
+  if (q < 0.0f) {
+    h.eig_re[na] = x + p;
+    h.eig_re[en] = x + p;
+    h.eig_im[na] = z;
+    h.eig_im[en] = -z;
+    return;
+  }
+  z = p >= 0.0f ? p + z : p - z;
+  h.eig_re[na] = x + z;
+  h.eig_re[en] = z != 0.0f ? x - w / z : h.eig_re[na];
+  h.eig_im[na] = 0.0f;
+  h.eig_im[en] = 0.0f;
+  if (h.with_vectors) triangularize_real_pair(h, na, en, z);
+}
+
+// Moves the origin by the current x (added to t) and replaces the shift with
+// an ad hoc one to break a cycle of the iteration.
+Shift exceptional_shift(const Hqr2Problem &h, int en, const Shift &shift, float *t) {
+  float *const *hess = h.hess;
+  const int na = en - 1;
+  for (int i = h.low; i <= en; ++i) hess[i][i] = hess[i][i] - shift.x;
+  *t = *t + shift.x;
+  const float s = std::fabs(hess[en][na]) + std::fabs(hess[na][en - 2]);
+  const float x = 0.75f * s;
+  return {x, x, (s * -0.4375f) * s};
+}
+
+// Looks for two consecutive small subdiagonal elements from en-2 up to l and
+// returns the starting row of the double step with its first reflector.
+Reflector find_double_step_start(const float *const *hess, int l, int en, const Shift &shift) {
+  Reflector f{};
+  for (int m = en - 2; m >= l; --m) {
+    const float zz = hess[m][m];
+    float r = shift.x - zz;
+    float s = shift.y - zz;
+    float p = (r * s - shift.w) / hess[m + 1][m] + hess[m][m + 1];
+    float q = ((hess[m + 1][m + 1] - zz) - r) - s;
+    r = hess[m + 2][m + 1];
+    s = std::fabs(p) + std::fabs(q) + std::fabs(r);
+    p = p / s;
+    q = q / s;
+    r = r / s;
+    f = {m, p, q, r};
+    if (m == l) break;
+    const double lhs =
+        static_cast<double>(std::fabs(hess[m][m - 1]) * (std::fabs(q) + std::fabs(r)));
+    const float diag =
+        (std::fabs(hess[m - 1][m - 1]) + std::fabs(zz)) + std::fabs(hess[m + 1][m + 1]);
+    const double rhs = (static_cast<double>(std::fabs(p)) * kEps) * static_cast<double>(diag);
+    if (lhs <= rhs) break;
+  }
+  return f;
+}
+
+// Zeroes the entries two and three below the diagonal that the double step
+// starting at m will fill.
+void clear_below_subdiagonal(float *const *hess, int m, int en) {
+  for (int i = m + 2; i <= en; ++i) hess[i][i - 2] = 0.0f;
+  for (int i = m + 3; i <= en; ++i) hess[i][i - 3] = 0.0f;
+}
+
+// Applies the reflector (x, y, zz; q, r) from the right to columns k..k+2
+// (k+1 only when !notlast) of rows first..last of a.
+void reflect_columns(float *const *a, int first, int last, int k, bool notlast, float x,
+                     float y, float zz, float q, float r) {
+  for (int i = first; i <= last; ++i) {
+    float p = x * a[i][k] + y * a[i][k + 1];
+    if (notlast) {
+      p = p + zz * a[i][k + 2];
+      a[i][k + 2] = a[i][k + 2] - p * r;
+    }
+    a[i][k + 1] = a[i][k + 1] - p * q;
+    a[i][k] = a[i][k] - p;
+  }
+}
+
+// One Francis double QR step on rows and columns l..en, starting at row m.
+void double_qr_step(const Hqr2Problem &h, int l, int en, const Reflector &start) {
+  float *const *hess = h.hess;
+  const int na = en - 1;
+  const int m = start.m;
+  float p = start.p;
+  float q = start.q;
+  float r = start.r;
+  float x = 0.0f;
+  for (int k = m; k <= na; ++k) {
+    const bool notlast = k != na;
+    if (k != m) {
+      p = hess[k][k - 1];
+      q = hess[k + 1][k - 1];
+      r = notlast ? hess[k + 2][k - 1] : 0.0f;
+      x = std::fabs(p) + std::fabs(q) + std::fabs(r);
+      if (x == 0.0f) continue;
+      p = p / x;
+      q = q / x;
+      r = r / x;
+    }
+    float s = std::sqrt(p * p + q * q + r * r);
+    if (p < 0.0f) s = -s;
+    if (k != m) {
+      hess[k][k - 1] = -s * x;
+    } else if (l != m) {
+      hess[k][k - 1] = -hess[k][k - 1];
+    }
+    p = p + s;
+    x = p / s;
+    const float y = q / s;
+    const float zz = r / s;
+    q = q / p;
+    r = r / p;
+    // Row modification, always to the last column.
+    for (int j = k; j < h.n; ++j) {
+      float v = hess[k][j] + q * hess[k + 1][j];
+      if (notlast) {
+        v = v + r * hess[k + 2][j];
+        hess[k + 2][j] = hess[k + 2][j] - v * zz;
+      }
+      hess[k + 1][j] = hess[k + 1][j] - v * y;
+      hess[k][j] = hess[k][j] - v * x;
+    }
+    // Column modification, always from row 0.
+    reflect_columns(hess, 0, std::min(en, k + 3), k, notlast, x, y, zz, q, r);
+    if (h.with_vectors) reflect_columns(h.vectors, h.low, h.high, k, notlast, x, y, zz, q, r);
+  }
+}
+
+// Eigenvalues of the upper Hessenberg matrix h.hess (rows and columns
+// low..high active) by the shifted double-step QR iteration, and with
+// with_vectors the eigenvectors of the original matrix, h.vectors holding the
+// transformation of the reduction on entry. Returns kStatusSuccess,
+// ici3d::eigen::kStatusNoVectors (vectors requested for a zero matrix), or
+// the position whose eigenvalue did not converge.
+int hqr2(const Hqr2Problem &h) {
+  float *const *hess = h.hess;
+  store_isolated_roots(h);
+  float t = 0.0f;
+  int en = h.high;
+  int its = 0;
+  while (en >= h.low) {
+    const int na = en - 1;
+    const int l = find_negligible_subdiagonal(hess, h.low, en);
+    Shift shift{hess[en][en], 0.0f, 0.0f};
+    if (l == en) {
+      hess[en][en] = shift.x + t;
+      h.eig_re[en] = shift.x + t;
+      h.eig_im[en] = 0.0f;
+      h.iter_counts[en] = its;
+      en = na;
+      its = 0;
+      continue;
+    }
+    shift.y = hess[na][na];
+    shift.w = hess[na][en] * hess[en][na];
+    if (l == na) {
+      store_root_pair(h, en, shift.x, shift.y, shift.w, t, its);
+      en = en - 2;
+      its = 0;
+      continue;
+    }
+    if (its == kMaxStepsPerEigenvalue) {
+      h.iter_counts[en] = kIterCountNotConverged;
+      return en;
+    }
+    if (its != 0 && its % kExceptionalShiftPeriod == 0) shift = exceptional_shift(h, en, shift, &t);
+    const Reflector start = find_double_step_start(hess, l, en, shift);
+    clear_below_subdiagonal(hess, start.m, en);
+    ++its;
+    double_qr_step(h, l, en, start);
+  }
+  if (!h.with_vectors) return kStatusSuccess;
+  return ici3d::eigen::back_substitute(h.n, h.low, h.high, hess, h.eig_re, h.eig_im, h.vectors);
+}
+
+// Component r of the complex vector in columns k, k+1.
+ComplexF complex_component(const float *const *v, int r, int k) {
+  return ici3d::eigen::make_complex(v[r][k], v[r][k + 1]);
+}
+
+// Scales a real eigenvector (column k) so that its largest component is 1.
+void scale_real_vector(float *const *v, int n, int k) {
+  float x = v[0][k];
+  for (int r = 1; r < n; ++r) {
+    if (std::fabs(v[r][k]) > std::fabs(x)) x = v[r][k];
+  }
+  if (x == 0.0f) return;
+  const float f = 1.0f / x;
+  for (int r = 0; r < n; ++r) v[r][k] = v[r][k] * f;
+}
+
+// Divides a complex eigenvector (columns k, k+1) by its component of largest
+// modulus, which becomes 1 + 0i.
+void scale_complex_vector(float *const *v, int n, int k) {
+  ComplexF c = complex_component(v, 0, k);
+  double largest = std::hypot(static_cast<double>(c.re), static_cast<double>(c.im));
+  for (int r = 1; r < n; ++r) {
+    const ComplexF cr = complex_component(v, r, k);
+    const double modulus = std::hypot(static_cast<double>(cr.re), static_cast<double>(cr.im));
+    if (modulus > largest) {
+      largest = modulus;
+      c = cr;
+    }
+  }
+  if (c.re == 0.0f && c.im == 0.0f) return;
+  for (int r = 0; r < n; ++r) {
+    const ComplexF q = ici3d::eigen::complex_divide(complex_component(v, r, k), c);
+    v[r][k] = q.re;
+    v[r][k + 1] = q.im;
+  }
+}
+
+// First normalisation: the largest component of each eigenvector becomes 1.
+void normalize_largest_component(float *const *v, int n, const float *eig_im) {
+  int k = 0;
+  while (k < n) {
+    // A lone nonzero imaginary part in the last column cannot start a pair.
+    if (eig_im[k] == 0.0f || k + 1 >= n) {
+      scale_real_vector(v, n, k);
+      k += 1;
+    } else {
+      scale_complex_vector(v, n, k);
+      k += 2;
+    }
+  }
+}
+
+// Second normalisation: every column is divided by its Euclidean length
+// (each column of a complex pair on its own).
+void normalize_unit_length(float *const *v, int n) {
+  for (int j = 0; j < n; ++j) {
+    float sum = 0.0f;
+    for (int r = 0; r < n; ++r) sum = sum + v[r][j] * v[r][j];
+    const float s = std::sqrt(sum);
+    for (int r = 0; r < n; ++r) v[r][j] = v[r][j] / s;
+  }
+}
+
+// Balancing, reduction, QR iteration and back-transformation of a matrix of
+// order n >= 2. Returns false, with nothing touched, when the balancing record
+// cannot be allocated.
+bool decompose(float *const *matrix_rows, int n, float *eig_re, float *eig_im,
+               float *const *vector_rows, int32_t *pivot_rows) {
+  auto *scale = static_cast<float *>(std::malloc(static_cast<std::size_t>(n) * sizeof(float)));
+  if (scale == nullptr) return false;  // out of memory: leave the caller's arrays alone
+  int low = 0;
+  int high = 0;
+  balance(matrix_rows, n, scale, &low, &high);
+  ici3d::eigen::reduce_to_hessenberg(matrix_rows, n, low, high, pivot_rows);
+  const bool with_vectors = vector_rows != nullptr;
+  if (with_vectors) {
+    ici3d::eigen::accumulate_reduction(matrix_rows, n, low, high, pivot_rows, vector_rows);
+  }
+  const Hqr2Problem problem{with_vectors, n,      low,         high,      matrix_rows,
+                            eig_re,       eig_im, vector_rows, pivot_rows};
+  const int status = hqr2(problem);
+  // On failure the vectors are neither back-transformed nor scaled to a
+  // largest component of 1 (the status is ignored without vectors).
+  if (with_vectors && status == kStatusSuccess) {
+    balance_back(vector_rows, n, low, high, scale);
+    normalize_largest_component(vector_rows, n, eig_im);
+  }
+  std::free(scale);
+  return true;
+}
+
+// Row-pointer tables over the caller's arrays and the pivot record.
+struct WorkTables {
+  float **matrix_rows = nullptr;
+  float **vector_rows = nullptr;
+  int32_t *pivot_rows = nullptr;
+
+  WorkTables(const WorkTables &) = delete;
+  WorkTables &operator=(const WorkTables &) = delete;
+  WorkTables(float *matrix, int n, float *vectors) {
+    const auto count = static_cast<std::size_t>(n);
+    matrix_rows = static_cast<float **>(std::calloc(count, sizeof(float *)));
+    pivot_rows = static_cast<int32_t *>(std::calloc(count, sizeof(int32_t)));
+    if (vectors != nullptr) vector_rows = static_cast<float **>(std::malloc(count * sizeof(float *)));
+    if (!allocated(vectors)) return;
+    for (std::size_t i = 0; i < count; ++i) {
+      // A null matrix is never decomposed; offsetting it would be undefined.
+      if (matrix != nullptr) matrix_rows[i] = matrix + i * count;
+      if (vectors != nullptr) vector_rows[i] = vectors + i * count;
+    }
+  }
+  ~WorkTables() {
+    std::free(matrix_rows);
+    std::free(vector_rows);
+    std::free(pivot_rows);
+  }
+  bool allocated(const float *vectors) const {
+    return matrix_rows != nullptr && pivot_rows != nullptr &&
+           (vectors == nullptr || vector_rows != nullptr);
+  }
+};
+
+}  // namespace
+
+extern "C" ICI3D_API int32_t eigeng(float *matrix, int32_t n, float *eig_re, float *eig_im,
+                                    float *vectors) {
+  constexpr int32_t kReturned = 0;  // no failure is ever reported
+  if (n <= 0) return kReturned;
+  const WorkTables tables(matrix, n, vectors);
+  // Out of memory: leave the caller's arrays alone.
+  if (!tables.allocated(vectors)) return kReturned;
+  if (eig_re != nullptr && eig_im != nullptr && matrix != nullptr) {
+    if (n == 1) {
+      eig_re[0] = matrix[0];
+      eig_im[0] = 0.0f;
+      if (vectors != nullptr) vectors[0] = 1.0f;
+    } else if (!decompose(tables.matrix_rows, n, eig_re, eig_im, tables.vector_rows,
+                          tables.pivot_rows)) {
+      return kReturned;
+    }
+  }
+  if (vectors != nullptr) normalize_unit_length(tables.vector_rows, n);
+  return kReturned;
+}
