@@ -1,0 +1,125 @@
+#pragma once
+// Denoising a point cloud end to end: estimates of spacing and noise,
+// neighbourhoods, one or more passes of the core library, and the results
+// written back into the cloud (positions in double, extra attributes on
+// request). Every front end (command-line tool, Python) goes through here.
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "ici3d_host/point_cloud.h"
+
+namespace ici3d::host {
+
+/// Presets of the core library: how readily windows grow across detail.
+enum class Preset { Detail = 0, Smooth = 1 };
+const char* preset_name(Preset preset);
+/// "detail" or "smooth"; std::invalid_argument otherwise.
+Preset preset_from_name(const std::string& name);
+
+/// Progress of a run: `pass` (0-based) of `passes`, `fraction` of that pass's
+/// points estimated (0..1), `overall` of the whole run.
+struct Progress {
+  int pass = 0;
+  int passes = 1;
+  double fraction = 0;
+  double overall = 0;
+};
+using ProgressCallback = std::function<void(const Progress&)>;
+
+struct DenoiseOptions {
+  /// Noise standard deviation in length units; <= 0 estimates it.
+  double sigma = 0;
+  /// Optional per-point noise levels (one per point, length units, > 0 for
+  /// every finite point); overrides `sigma` when not empty.
+  std::vector<double> point_sigma;
+  /// Point spacing in length units; <= 0 estimates it.
+  double spacing = 0;
+  Preset preset = Preset::Detail;
+  int passes = 1;
+  /// Neighbours (the point included) from which each local frame is built.
+  int k = 16;
+  /// Window half-size at the smallest scale, in spacings.
+  int base_size = 2;
+  /// Scales 0..num_scales are tried; each grows the window by scale_ratio.
+  int num_scales = 3;
+  double scale_ratio = 1.5;
+  /// Longest candidate list per point; bounds memory (about 20 bytes per
+  /// entry and point) at the cost of clipping the largest windows.
+  int list_cap = 256;
+  /// OpenMP threads; <= 0: the runtime default.
+  int threads = 0;
+  /// Extra per-point attributes written into the cloud.
+  bool output_sigma = false;         // "noise_sigma": final noise level (float32)
+  bool output_displacement = false;  // "displacement": distance moved (float32)
+  bool output_normal = false;        // "nx", "ny", "nz": unit frame normal (float32)
+  ProgressCallback progress;
+};
+
+struct PassReport {
+  double neighbor_seconds = 0;  // k-NN table and candidate lists
+  double library_seconds = 0;   // frames, estimates, spreading, solves, noise update
+  int64_t capped_lists = 0;     // candidate lists cut by list_cap
+  int32_t longest_list = 0;     // the library's max_selected
+  int64_t degenerate = 0;       // points kept in place: degenerate neighbourhood or result
+  double mean_displacement = 0; // over the points the pass moved or kept
+};
+
+struct DenoiseReport {
+  size_t points = 0;
+  size_t non_finite = 0;   // points with a NaN/Inf coordinate, written back unchanged
+  size_t degenerate = 0;   // points kept in place in at least one pass
+  double spacing = 0;      // length units
+  double sigma = 0;        // length units
+  bool spacing_estimated = false;
+  bool sigma_estimated = false;
+  size_t noise_too_few_points = 0;  // of the noise estimate's sampled positions
+  size_t noise_collinear = 0;
+  double estimate_seconds = 0;
+  double total_seconds = 0;
+  // The parameters handed to the library.
+  double size_norm = 0;       // 1 / spacing^2
+  double preselect_size = 0;  // length units: the largest window half-size
+  DenoiseOptions effective;   // options with every estimate filled in
+  std::vector<PassReport> passes;
+};
+
+/// Thrown for options that cannot work (and for clouds that cannot be
+/// denoised, with the reason).
+class DenoiseError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+/// Checks the options; throws DenoiseError naming the bad option.
+void validate_options(const DenoiseOptions& options);
+
+/// Denoises the cloud's positions in place (same points, same order); the
+/// other attributes are untouched, extra ones are appended as requested.
+/// Points with a non-finite coordinate are left exactly as they are. Clouds
+/// of fewer than 3 finite points are returned unchanged.
+DenoiseReport denoise(PointCloud& cloud, const DenoiseOptions& options);
+
+/// The same on bare positions (3n doubles, interleaved). `final_sigma`, when
+/// given, receives each point's final noise level (NaN for non-finite
+/// points); `normals` (3n) the unit frame normals.
+DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& options,
+                                std::vector<float>* final_sigma = nullptr,
+                                std::vector<float>* normals = nullptr);
+
+/// Spacing and noise estimates of a cloud (length units), as denoise makes them.
+struct CloudEstimates {
+  double spacing = 0;
+  double sigma = 0;
+  size_t finite = 0;
+  size_t duplicates = 0;            // points at a position taken by an earlier point
+  size_t noise_too_few_points = 0;
+  size_t noise_collinear = 0;
+  size_t noise_samples = 0;
+};
+CloudEstimates estimate_cloud(const std::vector<double>& xyz, int threads = 0);
+
+}  // namespace ici3d::host

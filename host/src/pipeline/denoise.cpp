@@ -1,0 +1,399 @@
+#include "ici3d_host/denoise.h"
+
+#include <omp.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "ici3d.h"
+#include "ici3d_host/estimate.h"
+#include "ici3d_host/neighbors.h"
+#include "library_output.h"
+
+namespace ici3d::host {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A noise level of exactly zero (perfectly clean data) would make the
+// library's weights infinite; a thousandth of the spacing is far below any
+// real scanner's noise.
+constexpr double kSigmaFloorInSpacings = 1e-3;
+
+// Sets the OpenMP thread count for the lifetime of the object.
+class ThreadScope {
+ public:
+  explicit ThreadScope(int threads) : saved_(omp_get_max_threads()) {
+    if (threads > 0) omp_set_num_threads(threads);
+  }
+  ~ThreadScope() { omp_set_num_threads(saved_); }
+
+ private:
+  int saved_;
+};
+
+bool is_finite_point(const double* p) {
+  return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
+}
+
+// The finite points of a cloud, by index.
+std::vector<size_t> finite_indices(const std::vector<double>& xyz) {
+  std::vector<size_t> out;
+  const size_t n = xyz.size() / 3;
+  out.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    if (is_finite_point(&xyz[3 * i])) out.push_back(i);
+  }
+  return out;
+}
+
+std::vector<double> gather(const std::vector<double>& xyz, const std::vector<size_t>& which) {
+  std::vector<double> out;
+  out.reserve(3 * which.size());
+  for (size_t i : which) out.insert(out.end(), &xyz[3 * i], &xyz[3 * i] + 3);
+  return out;
+}
+
+// Positions relative to the bounding-box centre, in float: coordinates of
+// 10^6 and more keep their precision this way.
+std::vector<float> recentred_floats(const std::vector<double>& xyz) {
+  double lo[3], hi[3];
+  for (int c = 0; c < 3; ++c) {
+    lo[c] = std::numeric_limits<double>::infinity();
+    hi[c] = -lo[c];
+  }
+  const size_t n = xyz.size() / 3;
+  for (size_t i = 0; i < n; ++i) {
+    for (int c = 0; c < 3; ++c) {
+      lo[c] = std::min(lo[c], xyz[3 * i + c]);
+      hi[c] = std::max(hi[c], xyz[3 * i + c]);
+    }
+  }
+  std::vector<float> out(xyz.size());
+  for (size_t i = 0; i < n; ++i) {
+    for (int c = 0; c < 3; ++c) {
+      const double centre = 0.5 * (lo[c] + hi[c]);
+      out[3 * i + c] = static_cast<float>(xyz[3 * i + c] - centre);
+    }
+  }
+  return out;
+}
+
+// A frame needs at least three distinct, non-collinear positions: the second
+// invariant of the scatter matrix (sum of its 2x2 principal minors) vanishes
+// exactly when the neighbourhood lies on a line or a point.
+bool degenerate_neighbourhood(const float* pts, const int32_t* row, int k) {
+  double mean[3] = {0, 0, 0};
+  for (int j = 0; j < k; ++j) {
+    for (int c = 0; c < 3; ++c) mean[c] += pts[3 * row[j] + c];
+  }
+  for (double& m : mean) m /= k;
+  double s[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
+  for (int j = 0; j < k; ++j) {
+    double d[3];
+    for (int c = 0; c < 3; ++c) d[c] = pts[3 * row[j] + c] - mean[c];
+    for (int r = 0; r < 3; ++r) {
+      for (int c = 0; c < 3; ++c) s[r][c] += d[r] * d[c];
+    }
+  }
+  const double trace = s[0][0] + s[1][1] + s[2][2];
+  const double minors = (s[0][0] * s[1][1] - s[0][1] * s[1][0]) +
+                        (s[0][0] * s[2][2] - s[0][2] * s[2][0]) +
+                        (s[1][1] * s[2][2] - s[1][2] * s[2][1]);
+  return !(trace > 0) || !(minors > 1e-10 * trace * trace);
+}
+
+struct PassInput {
+  std::vector<float> points;  // recentred float positions of the finite points
+  KnnTable knn;
+  CandidateLists lists;
+  std::vector<char> degenerate;
+};
+
+PassInput prepare_pass(const std::vector<double>& positions, const DenoiseOptions& o,
+                       double preselect, PassReport& report) {
+  const auto start = Clock::now();
+  PassInput in;
+  in.points = recentred_floats(positions);
+  const int32_t m = static_cast<int32_t>(positions.size() / 3);
+  const int32_t k = std::min<int32_t>(o.k, m);
+  in.knn = knn_table(in.points.data(), m, k, o.threads);
+  const float radius = preselect_radius(static_cast<float>(preselect));
+  in.lists = candidate_lists(in.points.data(), m, radius, o.list_cap, o.threads);
+  in.degenerate.assign(static_cast<size_t>(m), 0);
+#pragma omp parallel for schedule(static)
+  for (int32_t i = 0; i < m; ++i) {
+    in.degenerate[static_cast<size_t>(i)] =
+        degenerate_neighbourhood(in.points.data(), &in.knn.indices[static_cast<size_t>(i) * k], k);
+  }
+  report.capped_lists = in.lists.capped;
+  report.longest_list = in.lists.longest;
+  report.neighbor_seconds = seconds_since(start);
+  return in;
+}
+
+// One library pass over the finite points. Positions move by the library's
+// displacement (computed in double), so a point the library leaves alone
+// keeps its exact input coordinates.
+void run_pass(std::vector<double>& positions, std::vector<float>& noise, const DenoiseOptions& o,
+              double size_norm, double preselect, const PassInput& in, int pass,
+              PassReport& report) {
+  const int32_t m = static_cast<int32_t>(positions.size() / 3);
+  std::vector<float> out(in.points.size());
+  std::vector<float> noise_before = noise;
+  const auto start = Clock::now();
+  {
+    detail::LibraryOutputCapture capture([&](double percent) {
+      if (!o.progress) return;
+      Progress p;
+      p.pass = pass;
+      p.passes = o.passes;
+      p.fraction = std::clamp(percent / 100.0, 0.0, 1.0);
+      p.overall = (pass + p.fraction) / o.passes;
+      o.progress(p);
+    });
+    square_neigh_ici_denoi_recur_pure_c_parallel(
+        in.points.data(), m, noise.data(), o.base_size, o.num_scales, in.lists.pointers.data(),
+        static_cast<float>(size_norm), static_cast<float>(preselect),
+        static_cast<float>(o.scale_ratio), in.lists.counts.data(), in.lists.longest,
+        static_cast<int32_t>(o.preset), in.knn.indices.data(), in.knn.k, out.data());
+  }
+  report.library_seconds = seconds_since(start);
+
+  double moved = 0;
+  for (int32_t i = 0; i < m; ++i) {
+    const size_t b = 3 * static_cast<size_t>(i);
+    const bool finite = std::isfinite(out[b]) && std::isfinite(out[b + 1]) &&
+                        std::isfinite(out[b + 2]) && std::isfinite(noise[static_cast<size_t>(i)]);
+    if (in.degenerate[static_cast<size_t>(i)] || !finite) {
+      noise[static_cast<size_t>(i)] = noise_before[static_cast<size_t>(i)];
+      ++report.degenerate;
+      continue;
+    }
+    double d2 = 0;
+    for (int c = 0; c < 3; ++c) {
+      const double delta = static_cast<double>(out[b + c]) - static_cast<double>(in.points[b + c]);
+      positions[b + c] += delta;
+      d2 += delta * delta;
+    }
+    moved += std::sqrt(d2);
+  }
+  report.mean_displacement = m > 0 ? moved / m : 0;
+}
+
+// Unit frame normals (the axis of the smallest eigenvalue) of the given pass input.
+std::vector<float> frame_normals(const PassInput& in) {
+  const int32_t m = static_cast<int32_t>(in.points.size() / 3);
+  std::vector<float> normals(in.points.size());
+#pragma omp parallel for schedule(static)
+  for (int32_t i = 0; i < m; ++i) {
+    int32_t axes[3];
+    float frame[9];
+    local_coordinate_for_ici_c(in.points.data(), in.knn.indices.data(), i, in.knn.k, m, axes,
+                               frame);
+    for (int c = 0; c < 3; ++c) normals[3 * static_cast<size_t>(i) + c] = frame[3 * c + axes[2]];
+  }
+  return normals;
+}
+
+double median_of(const std::vector<double>& values, const std::vector<size_t>& which) {
+  std::vector<double> v;
+  v.reserve(which.size());
+  for (size_t i : which) v.push_back(values[i]);
+  if (v.empty()) return 0;
+  std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+  return v[v.size() / 2];
+}
+
+void fill_estimates(const std::vector<double>& finite_xyz, DenoiseOptions& o,
+                    DenoiseReport& report) {
+  const auto start = Clock::now();
+  const size_t m = finite_xyz.size() / 3;
+  if (!(o.spacing > 0)) {
+    o.spacing = estimate_spacing(finite_xyz.data(), m, kDefaultSpacingSamples, o.threads);
+    report.spacing_estimated = true;
+  }
+  if (!(o.sigma > 0)) {
+    const NoiseEstimate noise =
+        estimate_noise(finite_xyz.data(), m, kDefaultNoiseNeighbors, kDefaultNoiseSamples, o.threads);
+    o.sigma = noise.sigma;
+    report.sigma_estimated = true;
+    report.noise_too_few_points = noise.too_few_points;
+    report.noise_collinear = noise.collinear;
+    if (std::isfinite(o.spacing) && !(o.sigma >= kSigmaFloorInSpacings * o.spacing)) {
+      o.sigma = kSigmaFloorInSpacings * o.spacing;
+    }
+  }
+  report.estimate_seconds = seconds_since(start);
+}
+
+}  // namespace
+
+const char* preset_name(Preset preset) { return preset == Preset::Smooth ? "smooth" : "detail"; }
+
+Preset preset_from_name(const std::string& name) {
+  if (name == "detail") return Preset::Detail;
+  if (name == "smooth") return Preset::Smooth;
+  throw std::invalid_argument("unknown preset '" + name + "' (expected detail or smooth)");
+}
+
+void validate_options(const DenoiseOptions& o) {
+  auto fail = [](const std::string& what) { throw DenoiseError("invalid option: " + what); };
+  if (!(o.sigma >= 0) && !std::isnan(o.sigma)) fail("sigma must be >= 0");
+  if (std::isnan(o.sigma) || std::isinf(o.sigma)) fail("sigma must be finite");
+  if (std::isnan(o.spacing) || std::isinf(o.spacing)) fail("spacing must be finite");
+  if (o.passes < 1 || o.passes > 100) fail("passes must be 1..100");
+  if (o.k < 3 || o.k > 1000) fail("k must be 3..1000");
+  if (o.base_size < 1 || o.base_size > 1000) fail("base size must be 1..1000");
+  if (o.num_scales < 0 || o.num_scales > 30) fail("scales must be 0..30");
+  if (!(o.scale_ratio > 1.0) || !(o.scale_ratio <= 10.0)) fail("scale ratio must be in (1, 10]");
+  if (o.list_cap < 4 || o.list_cap > 100000) fail("list cap must be 4..100000");
+  if (o.preset != Preset::Detail && o.preset != Preset::Smooth) fail("preset must be detail or smooth");
+  const double largest = o.base_size * std::pow(o.scale_ratio, o.num_scales);
+  if (!(largest <= 1e4)) fail("the largest window (base size * ratio^scales) exceeds 10^4 spacings");
+}
+
+DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& options,
+                                std::vector<float>* final_sigma, std::vector<float>* normals) {
+  validate_options(options);
+  const auto start = Clock::now();
+  const ThreadScope threads(options.threads);
+  DenoiseReport report;
+  DenoiseOptions o = options;
+  report.points = xyz.size() / 3;
+  const std::vector<size_t> finite = finite_indices(xyz);
+  report.non_finite = report.points - finite.size();
+  if (final_sigma) final_sigma->assign(report.points, std::numeric_limits<float>::quiet_NaN());
+  if (normals) normals->assign(xyz.size(), std::numeric_limits<float>::quiet_NaN());
+  if (finite.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max() / 12)) {
+    throw DenoiseError("too many points for one pass: " + std::to_string(finite.size()));
+  }
+
+  std::vector<double> positions = gather(xyz, finite);
+  if (!o.point_sigma.empty()) {
+    if (o.point_sigma.size() != report.points) {
+      throw DenoiseError("point_sigma has " + std::to_string(o.point_sigma.size()) +
+                         " values for " + std::to_string(report.points) + " points");
+    }
+    for (size_t i : finite) {
+      if (!(o.point_sigma[i] > 0) || !std::isfinite(o.point_sigma[i])) {
+        throw DenoiseError("point_sigma of point " + std::to_string(i) +
+                           " must be finite and > 0");
+      }
+    }
+    o.sigma = median_of(o.point_sigma, finite);
+  }
+  fill_estimates(positions, o, report);
+  report.effective = o;
+  report.effective.point_sigma.clear();  // the report keeps only scalars
+  report.spacing = o.spacing;
+  report.sigma = o.sigma;
+  if (finite.size() < 3 || !(o.spacing > 0) || !std::isfinite(o.spacing) || !(o.sigma > 0)) {
+    // Nothing to fit a plane to (too few or all identical points).
+    report.degenerate = finite.size();
+    report.total_seconds = seconds_since(start);
+    return report;
+  }
+  report.size_norm = density_from_spacing(o.spacing);
+  report.preselect_size = o.base_size * std::pow(o.scale_ratio, o.num_scales) * o.spacing;
+
+  std::vector<float> noise(finite.size(), static_cast<float>(o.sigma));
+  if (!o.point_sigma.empty()) {
+    for (size_t k = 0; k < finite.size(); ++k) noise[k] = static_cast<float>(o.point_sigma[finite[k]]);
+  }
+  std::vector<char> ever_degenerate(finite.size(), 0);
+  PassInput last;
+  for (int pass = 0; pass < o.passes; ++pass) {
+    PassReport pr;
+    PassInput in = prepare_pass(positions, o, report.preselect_size, pr);
+    for (size_t i = 0; i < finite.size(); ++i) ever_degenerate[i] |= in.degenerate[i];
+    run_pass(positions, noise, o, report.size_norm, report.preselect_size, in, pass, pr);
+    report.passes.push_back(pr);
+    last = std::move(in);
+  }
+  report.degenerate = static_cast<size_t>(std::count(ever_degenerate.begin(), ever_degenerate.end(), 1));
+
+  std::vector<float> frame_n;
+  if (normals) frame_n = frame_normals(last);
+  for (size_t k = 0; k < finite.size(); ++k) {
+    const size_t i = finite[k];
+    for (int c = 0; c < 3; ++c) xyz[3 * i + c] = positions[3 * k + c];
+    if (final_sigma) (*final_sigma)[i] = noise[k];
+    if (normals) {
+      for (int c = 0; c < 3; ++c) (*normals)[3 * i + c] = frame_n[3 * k + c];
+    }
+  }
+  report.total_seconds = seconds_since(start);
+  return report;
+}
+
+DenoiseReport denoise(PointCloud& cloud, const DenoiseOptions& options) {
+  validate_options(options);
+  const std::vector<double> original = cloud.xyz;
+  std::vector<float> sigma, normals;
+  DenoiseReport report = denoise_positions(cloud.xyz, options,
+                                           options.output_sigma ? &sigma : nullptr,
+                                           options.output_normal ? &normals : nullptr);
+  const size_t n = cloud.size();
+  if (options.output_sigma) {
+    Attribute& a = cloud.add_attribute("noise_sigma", ScalarType::Float32);
+    for (size_t i = 0; i < n; ++i) a.set<float>(i, sigma[i]);
+  }
+  if (options.output_displacement) {
+    Attribute& a = cloud.add_attribute("displacement", ScalarType::Float32);
+    for (size_t i = 0; i < n; ++i) {
+      double d2 = 0;
+      for (int c = 0; c < 3; ++c) {
+        const double d = cloud.xyz[3 * i + c] - original[3 * i + c];
+        d2 += d * d;
+      }
+      a.set<float>(i, static_cast<float>(std::sqrt(d2)));
+    }
+  }
+  if (options.output_normal) {
+    const char* names[3] = {"nx", "ny", "nz"};
+    for (int c = 0; c < 3; ++c) {
+      Attribute& a = cloud.add_attribute(names[c], ScalarType::Float32);
+      for (size_t i = 0; i < n; ++i) a.set<float>(i, normals[3 * i + c]);
+    }
+  }
+  return report;
+}
+
+CloudEstimates estimate_cloud(const std::vector<double>& xyz, int threads) {
+  const ThreadScope scope(threads);
+  CloudEstimates e;
+  const std::vector<size_t> finite = finite_indices(xyz);
+  const std::vector<double> positions = gather(xyz, finite);
+  const size_t m = finite.size();
+  e.finite = m;
+  e.spacing = estimate_spacing(positions.data(), m, kDefaultSpacingSamples, threads);
+  const NoiseEstimate noise =
+      estimate_noise(positions.data(), m, kDefaultNoiseNeighbors, kDefaultNoiseSamples, threads);
+  e.sigma = noise.sigma;
+  e.noise_too_few_points = noise.too_few_points;
+  e.noise_collinear = noise.collinear;
+  e.noise_samples = noise.points.size();
+  // Duplicates: positions equal to an earlier point's.
+  std::vector<size_t> order(m);
+  for (size_t k = 0; k < m; ++k) order[k] = k;
+  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return std::lexicographical_compare(&positions[3 * a], &positions[3 * a] + 3, &positions[3 * b],
+                                        &positions[3 * b] + 3);
+  });
+  for (size_t k = 1; k < m; ++k) {
+    e.duplicates += std::equal(&positions[3 * order[k]], &positions[3 * order[k]] + 3,
+                               &positions[3 * order[k - 1]]);
+  }
+  return e;
+}
+
+}  // namespace ici3d::host
