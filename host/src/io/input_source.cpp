@@ -104,8 +104,9 @@ void check_fits(const InputSource& source, uint64_t count, uint64_t min_bytes, c
   if (overflow || count * min_bytes > *left + 1)  // the last item may lack its newline
     source.fail_at_byte(source.offset(), "header promises " + std::to_string(count) + " " + what +
                                              " of at least " + std::to_string(min_bytes) +
-                                             " bytes each, but the file has only " + std::to_string(*left) +
-                                             " bytes left; refusing to allocate for it");
+                                             " bytes each, but only " + std::to_string(*left) +
+                                             " bytes follow; the file is truncated or its header is wrong "
+                                             "(checked against the file size before allocating)");
 }
 
 }  // namespace ici3d::host::io_detail
