@@ -1,0 +1,26 @@
+// Least-squares (PCA) plane of a small neighbourhood, in double.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace ici3d::host::detail {
+
+struct PlaneFit {
+  double centroid[3] = {0, 0, 0};
+  double normal[3] = {0, 0, 1};       // unit eigenvector of the smallest eigenvalue
+  double eigenvalues[3] = {0, 0, 0};  // of the centred scatter matrix, ascending
+};
+
+// Eigen-decomposition of a symmetric 3x3 matrix (row-major) by cyclic Jacobi
+// rotations: eigenvalues ascending, vectors[k] the unit eigenvector of values[k].
+void symmetric_eigen3(const double matrix[9], double values[3], double vectors[3][3]);
+
+// Plane through the centroid of the points (3 coordinates each, interleaved)
+// whose normal is the direction of least spread.
+PlaneFit fit_plane(const std::vector<double>& coords);
+
+// Signed distance of every point from the plane.
+std::vector<double> plane_residuals(const PlaneFit& plane, const std::vector<double>& coords);
+
+}  // namespace ici3d::host::detail
