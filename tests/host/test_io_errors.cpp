@@ -127,6 +127,8 @@ TEST(WriteErrors, WhatAFormatCannotHoldIsRefused) {
   big_endian.encoding = Encoding::BinaryBigEndian;
   expect_io_error([&] { write_point_cloud(dir.file("b.pcd"), cloud, big_endian); }, {"b.pcd", "big endian"});
   expect_io_error([&] { write_point_cloud(dir.file("c.las"), cloud); }, {"c.las", "extension"});
+  cloud.attributes[0].name = "x";
+  expect_io_error([&] { write_point_cloud(dir.file("x.xyz"), cloud); }, {"x.xyz", "'x' is used twice"});
   cloud.attributes[0].name = "two words";
   expect_io_error([&] { write_point_cloud(dir.file("d.pcd"), cloud); }, {"d.pcd", "'two words'"});
   cloud.attributes[0].bytes.pop_back();

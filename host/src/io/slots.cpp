@@ -1,6 +1,7 @@
 #include "slots.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <set>
 
@@ -106,7 +107,11 @@ class WritePlanner {
     add_missing_axes();
     for (size_t i = 0; i < cloud_.attributes.size(); ++i)
       if (!used_[i]) add_attribute(cloud_.attributes[i], "");
-    for (const WriteField& field : fields_) check_field(field);
+    std::set<std::string> names;
+    for (const WriteField& field : fields_) {
+      check_field(field);
+      if (!field.padding && !names.insert(field.name).second) fail("name '" + field.name + "' is used twice");
+    }
     return std::move(fields_);
   }
 
