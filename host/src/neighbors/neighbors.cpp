@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <limits>
 #include <stdexcept>
 
@@ -89,22 +90,31 @@ SearchedLists search_candidate_blocks(const PointIndex<float>& index, const floa
   SearchedLists searched;
   searched.blocks.resize(static_cast<size_t>(block_count));
   searched.start_in_block.resize(order.size());
+  // The lists can be large: an allocation failure on a worker thread is carried
+  // out of the parallel region and rethrown, not left to terminate the program.
+  std::exception_ptr failure;
 #pragma omp parallel num_threads(thread_count(threads))
   {
     std::vector<Neighbor> found;
 #pragma omp for schedule(dynamic, 1)
     for (int64_t b = 0; b < block_count; ++b) {
       ListBlock& block = searched.blocks[static_cast<size_t>(b)];
-      for (int64_t s = b * kListBlock; s < std::min(n, (b + 1) * kListBlock); ++s) {
-        const size_t i = static_cast<size_t>(order[static_cast<size_t>(s)]);
-        const size_t before = block.indices.size();
-        searched.start_in_block[i] = static_cast<int64_t>(before);
-        block.capped += append_candidates(index, xyz, static_cast<int32_t>(i), sq_radius, cap,
-                                          found, block.indices);
-        counts[i] = static_cast<int32_t>(block.indices.size() - before);
+      try {
+        for (int64_t s = b * kListBlock; s < std::min(n, (b + 1) * kListBlock); ++s) {
+          const size_t i = static_cast<size_t>(order[static_cast<size_t>(s)]);
+          const size_t before = block.indices.size();
+          searched.start_in_block[i] = static_cast<int64_t>(before);
+          block.capped += append_candidates(index, xyz, static_cast<int32_t>(i), sq_radius, cap,
+                                            found, block.indices);
+          counts[i] = static_cast<int32_t>(block.indices.size() - before);
+        }
+      } catch (...) {
+#pragma omp critical(ici3d_candidate_failure)
+        if (!failure) failure = std::current_exception();
       }
     }
   }
+  if (failure) std::rethrow_exception(failure);
   return searched;
 }
 
