@@ -64,6 +64,10 @@ TEST(ReadErrors, HostileCountsAreRefusedBeforeAllocating) {
   expect_read_error("a.ply", binary_ply_header(4000000000000ULL) + std::string(48, '\0'),
                     {"header promises 4000000000000 'vertex' elements", "only 48 bytes", "before allocating"});
   expect_read_error("b.ply", binary_ply_header(UINT64_MAX), {"header promises"});
+  // Instances without properties take no bytes; a huge count of them is no reason to loop.
+  std::string empty_element = binary_ply_header(0);
+  empty_element.insert(empty_element.find("end_header"), "element nothing 18446744073709551615\n");
+  EXPECT_EQ(read_content(empty_element, "z.ply").layout.ply.elements.at(0).count, UINT64_MAX);
   expect_read_error("c.pcd",
                     "FIELDS x y z\nSIZE 4 4 4\nTYPE F F F\nWIDTH 3000000000\nHEIGHT 1\nDATA binary\n" +
                         std::string(24, '\0'),

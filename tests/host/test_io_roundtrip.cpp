@@ -121,6 +121,20 @@ TEST(TextRoundTrip, OtherTypesComeBackWithTheirValues) {
 // ---------------------------------------------------------------------------
 // Layouts that must survive: other PLY elements, comments, type spellings.
 
+// Writes and reads the cloud in each encoding in turn; returns the last file.
+std::string rewrite_through(PointCloud cloud, const std::vector<Encoding>& encodings, const std::string& extension) {
+  ScratchDir dir;
+  std::string path;
+  for (size_t step = 0; step < encodings.size(); ++step) {
+    WriteOptions options;
+    options.encoding = encodings[step];
+    path = dir.file("step" + std::to_string(step) + extension);
+    write_point_cloud(path, cloud, options);
+    cloud = read_point_cloud(path);
+  }
+  return read_file(path);
+}
+
 const char* const kPlyWithFaces =
     "ply\n"
     "format ascii 1.0\n"
@@ -149,23 +163,14 @@ const char* const kPlyWithFaces =
     "0 3\n";
 
 TEST(PlyLayout, OtherElementsCommentsAndSpellingsSurviveEveryEncoding) {
-  ScratchDir dir;
-  write_file(dir.file("in.ply"), kPlyWithFaces);
-  PointCloud cloud = read_point_cloud(dir.file("in.ply"));
+  const PointCloud cloud = read_content(kPlyWithFaces, "in.ply");
   ASSERT_EQ(cloud.size(), 4u);
   EXPECT_EQ(cloud.xyz[3 * 3 + 2], static_cast<double>(1e-07f));
   EXPECT_EQ(cloud.find_attribute("label")->get<int16_t>(0), -32768);
   ASSERT_EQ(cloud.layout.ply.elements.size(), 2u);
   EXPECT_EQ(cloud.layout.comments, (std::vector<std::string>{"made by hand", ""}));
-  const Encoding chain[] = {Encoding::BinaryBigEndian, Encoding::BinaryLittleEndian, Encoding::Ascii};
-  for (size_t step = 0; step < 3; ++step) {
-    WriteOptions options;
-    options.encoding = chain[step];
-    const std::string path = dir.file("step" + std::to_string(step) + ".ply");
-    write_point_cloud(path, cloud, options);
-    cloud = read_point_cloud(path);
-  }
-  EXPECT_EQ(read_file(dir.file("step2.ply")), kPlyWithFaces);
+  EXPECT_EQ(rewrite_through(cloud, {Encoding::BinaryBigEndian, Encoding::BinaryLittleEndian, Encoding::Ascii}, ".ply"),
+            kPlyWithFaces);
 }
 
 TEST(PlyLayout, VertexElementKeepsItsPlaceAmongOthers) {
@@ -210,23 +215,14 @@ const char* const kOrganisedPcd =
     "1 1 0.75 -1 -0 1e-30 9 9 255\n";
 
 TEST(PcdLayout, CountsPaddingShapeAndViewpointSurviveEveryEncoding) {
-  ScratchDir dir;
-  write_file(dir.file("in.pcd"), kOrganisedPcd);
-  PointCloud cloud = read_point_cloud(dir.file("in.pcd"));
+  const PointCloud cloud = read_content(kOrganisedPcd, "in.pcd");
   ASSERT_EQ(cloud.size(), 4u);
   ASSERT_NE(cloud.find_attribute("normal_2"), nullptr);
   EXPECT_EQ(cloud.find_attribute("normal_2")->get<float>(1), 0.125f);
   EXPECT_EQ(cloud.find_attribute("rgb")->get<uint32_t>(0), 4294967295u);
   EXPECT_EQ(cloud.attributes.size(), 4u);  // three normal components and rgb; padding is no attribute
-  const Encoding chain[] = {Encoding::BinaryCompressed, Encoding::BinaryLittleEndian, Encoding::Ascii};
-  for (size_t step = 0; step < 3; ++step) {
-    WriteOptions options;
-    options.encoding = chain[step];
-    const std::string path = dir.file("step" + std::to_string(step) + ".pcd");
-    write_point_cloud(path, cloud, options);
-    cloud = read_point_cloud(path);
-  }
-  EXPECT_EQ(read_file(dir.file("step2.pcd")), kOrganisedPcd);
+  EXPECT_EQ(rewrite_through(cloud, {Encoding::BinaryCompressed, Encoding::BinaryLittleEndian, Encoding::Ascii}, ".pcd"),
+            kOrganisedPcd);
 }
 
 TEST(PcdLayout, ChangedPointCountWritesAnUnorganisedCloud) {

@@ -7,9 +7,7 @@ namespace io_test {
 namespace {
 
 PointCloud read_text(const std::string& content, const std::string& name = "cloud.xyz") {
-  ScratchDir dir;
-  write_file(dir.file(name), content);
-  return read_point_cloud(dir.file(name));
+  return read_content(content, name);
 }
 
 TEST(TextReading, WhitespaceCommentsAndBlankLines) {

@@ -50,6 +50,13 @@ inline std::string read_file(const std::string& path) {
   return content.str();
 }
 
+// Reads a cloud from a scratch file named `name` holding `content`.
+inline PointCloud read_content(const std::string& content, const std::string& name) {
+  ScratchDir dir;
+  write_file(dir.file(name), content);
+  return read_point_cloud(dir.file(name));
+}
+
 // Bit patterns equal, or both NaN (text keeps no NaN payload).
 template <class T>
 bool same_value(T a, T b) {

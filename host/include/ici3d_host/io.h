@@ -46,8 +46,8 @@ struct ReadOptions {
 struct WriteOptions {
   Format format = Format::Auto;     // Auto: from the extension
   std::optional<Encoding> encoding;  // default: the source's if the format matches
-  bool overwrite = false;            // replace an existing file
-  bool overwrite_source = false;     // also replace the file the cloud was read from
+  bool overwrite = false;            // replace an existing file other than the source
+  bool overwrite_source = false;     // replace the file the cloud was read from ("overwrite" does not)
 };
 
 /// Format of a file name by its extension (case-insensitive); Auto if unknown.

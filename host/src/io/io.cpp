@@ -202,7 +202,7 @@ PointCloud read_point_cloud(const std::string& path, const ReadOptions& options)
   const Format format = options.format != Format::Auto ? options.format : format_from_extension(path);
   InputSource source(in, path);
   PointCloud cloud = read_source(source, format);
-  cloud.layout.source_path = path;
+  cloud.layout.source_path = fs::absolute(path, error).string();
   return cloud;
 }
 

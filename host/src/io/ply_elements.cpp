@@ -210,12 +210,13 @@ uint64_t ply_min_instance_bytes(const PlyElement& element, Encoding encoding) {
 void read_ply_element_body(InputSource& source, PlyElement& element, Encoding encoding) {
   element.encoding = encoding;
   element.data.clear();
+  if (element.properties.empty()) return;  // instances without properties occupy nothing
   if (encoding == Encoding::Ascii) read_text_element(source, element);
   else read_binary_element(source, element, ply_needs_swap(encoding));
 }
 
 std::string encode_ply_element(const PlyElement& element, Encoding target, const std::string& name) {
-  if (element.encoding == target) return element.data;
+  if (element.encoding == target || element.properties.empty()) return element.data;
   ElementEncoder encoder(target);
   try {
     if (element.encoding == Encoding::Ascii) encode_from_text(element, encoder);
