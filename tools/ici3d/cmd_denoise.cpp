@@ -1,0 +1,269 @@
+// ici3d denoise IN OUT: the whole pipeline on one file, every attribute kept.
+
+#include <omp.h>
+
+#include <chrono>
+#include <memory>
+
+#include <CLI/CLI.hpp>
+
+#include "cli_common.h"
+#include "ici3d_host/denoise.h"
+#include "ici3d_host/version.h"
+#include "json.h"
+#include "progress_bar.h"
+
+namespace ici3d::cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct DenoiseArgs {
+  std::string input, output;
+  host::DenoiseOptions options;
+  std::string preset = "detail";
+  std::vector<std::string> extra;
+  std::string report, format, encoding;
+  bool force = false, in_place = false;
+};
+
+struct Timings {
+  double read = 0, denoise = 0, write = 0;
+};
+
+void add_options(CLI::App& app, DenoiseArgs& a) {
+  app.add_option("IN", a.input, "Noisy cloud (.ply .pcd .xyz .txt .csv .pts; - for standard input)")
+      ->required();
+  app.add_option("OUT", a.output, "Denoised cloud; - for standard output (needs --format)")
+      ->required();
+  app.add_option("--sigma", a.options.sigma,
+                 "Noise standard deviation, in the cloud's length unit; 0 estimates it")
+      ->check(CLI::NonNegativeNumber)->capture_default_str();
+  app.add_option("--spacing", a.options.spacing,
+                 "Point spacing, in the cloud's length unit; 0 estimates it")
+      ->check(CLI::NonNegativeNumber)->capture_default_str();
+  app.add_option("--preset", a.preset, "detail keeps edges and fine detail, smooth smooths more")
+      ->check(CLI::IsMember({"detail", "smooth"}))->capture_default_str();
+  app.add_option("--passes", a.options.passes, "Denoising passes, each on the previous result")
+      ->check(CLI::Range(1, 100))->capture_default_str();
+  app.add_option("--k", a.options.k, "Neighbours (the point included) of each local frame")
+      ->check(CLI::Range(3, 1000))->capture_default_str();
+  app.add_option("--base-size", a.options.base_size,
+                 "Half-size of the smallest window, in spacings")
+      ->check(CLI::Range(1, 1000))->capture_default_str();
+  app.add_option("--scales", a.options.num_scales, "Window sizes tried beyond the smallest")
+      ->check(CLI::Range(0, 30))->capture_default_str();
+  app.add_option("--scale-ratio", a.options.scale_ratio, "Growth of the window from one size to the next")
+      ->capture_default_str();
+  app.add_option("--list-cap", a.options.list_cap,
+                 "Most candidates per window (bounds memory, about 20 bytes per candidate and point)")
+      ->check(CLI::Range(4, 100000))->capture_default_str();
+  app.add_option("--threads", a.options.threads, "Threads; 0 uses every core")
+      ->check(CLI::NonNegativeNumber)->capture_default_str();
+  app.add_option("--extra", a.extra,
+                 "Extra attributes to write, comma separated: sigma (noise_sigma), displacement, "
+                 "normal (nx, ny, nz)")
+      ->delimiter(',')->check(CLI::IsMember({"sigma", "displacement", "normal"}));
+  app.add_option("--report", a.report,
+                 "Write a JSON report: effective parameters, estimates, timings, counts");
+  app.add_option("--format", a.format, "Output format; default: from OUT's extension")
+      ->check(CLI::IsMember({"ply", "xyz", "pcd"}));
+  app.add_option("--encoding", a.encoding,
+                 "Output encoding; default: the input's when the format is the same, else binary")
+      ->check(CLI::IsMember({"ascii", "binary", "binary_big_endian", "binary_compressed"}));
+  app.add_flag("-f,--force", a.force, "Replace an existing OUT (never the input)");
+  app.add_flag("--in-place", a.in_place, "Allow OUT to be IN itself, replacing it");
+}
+
+// Turns the parsed arguments into pipeline options; UsageError when they
+// cannot work together.
+void finish_options(DenoiseArgs& a) {
+  host::DenoiseOptions& o = a.options;
+  o.preset = host::preset_from_name(a.preset);
+  for (const std::string& name : a.extra) {
+    if (name == "sigma") o.output_sigma = true;
+    if (name == "displacement") o.output_displacement = true;
+    if (name == "normal") o.output_normal = true;
+  }
+  try {
+    host::validate_options(o);
+  } catch (const host::DenoiseError& e) {
+    throw UsageError(e.what());
+  }
+  if (!a.report.empty() && a.report != "-" && a.report == a.output)
+    throw UsageError("--report: the report cannot go to OUT");
+  if (a.report == "-" && a.output == "-")
+    throw UsageError("--report: standard output already carries OUT");
+}
+
+void check_paths(const DenoiseArgs& a) {
+  if (same_file(a.input, a.output)) {
+    if (!a.in_place)
+      throw OutputError("OUT: '" + a.output +
+                        "' is the input file; refusing to replace it (use --in-place to do so)");
+  } else {
+    check_output_path(a.output, a.force, "OUT", {a.input});
+  }
+  if (!a.report.empty()) check_output_path(a.report, a.force, "--report", {a.input});
+}
+
+// New attributes must not collide with attributes the cloud already has.
+void check_extra_attributes(const host::PointCloud& cloud, const DenoiseArgs& a) {
+  std::vector<std::string> added;
+  if (a.options.output_sigma) added.push_back("noise_sigma");
+  if (a.options.output_displacement) added.push_back("displacement");
+  if (a.options.output_normal) added.insert(added.end(), {"nx", "ny", "nz"});
+  for (const std::string& name : added) {
+    if (cloud.find_attribute(name))
+      throw InputError(a.input + ": already has an attribute '" + name +
+                       "'; leave it out of --extra or remove it first");
+  }
+}
+
+std::string describe_attributes(const host::PointCloud& cloud) {
+  if (cloud.attributes.empty()) return "no other attributes";
+  std::string text;
+  for (const host::Attribute& attribute : cloud.attributes) {
+    if (!text.empty()) text += ", ";
+    text += attribute.name + " (" + host::scalar_type_name(attribute.type) + ")";
+  }
+  return text;
+}
+
+const char* source_of(bool estimated) { return estimated ? "estimated" : "given"; }
+
+void print_summary(const Console& console, const host::DenoiseReport& r) {
+  console.note("spacing {} ({}), noise sigma {} ({})", format_length(r.spacing),
+               source_of(r.spacing_estimated), format_length(r.sigma), source_of(r.sigma_estimated));
+  if (r.points - r.non_finite < 3)
+    console.warn("fewer than 3 points with finite coordinates: written unchanged");
+  if (r.non_finite > 0)
+    console.warn("{} points with non-finite coordinates were left as they are", r.non_finite);
+  if (r.degenerate > 0 && r.points - r.non_finite >= 3)
+    console.note("{} points kept in place (degenerate neighbourhood)", r.degenerate);
+  for (size_t p = 0; p < r.passes.size(); ++p) {
+    const host::PassReport& pass = r.passes[p];
+    console.detail("pass {}: neighbours {:.2f} s, denoising {:.2f} s, mean displacement {}, "
+                   "{} capped lists (longest {})",
+                   p + 1, pass.neighbor_seconds, pass.library_seconds,
+                   format_length(pass.mean_displacement), pass.capped_lists, pass.longest_list);
+  }
+}
+
+void write_parameters(JsonWriter& json, const host::DenoiseReport& r) {
+  const host::DenoiseOptions& o = r.effective;
+  json.key("parameters").begin_object();
+  json.member("sigma", o.sigma).member("sigma_estimated", r.sigma_estimated);
+  json.member("spacing", o.spacing).member("spacing_estimated", r.spacing_estimated);
+  json.member("preset", host::preset_name(o.preset));
+  json.member("passes", o.passes).member("k", o.k);
+  json.member("base_size", o.base_size).member("num_scales", o.num_scales);
+  json.member("scale_ratio", o.scale_ratio).member("list_cap", o.list_cap);
+  json.member("threads", o.threads > 0 ? o.threads : omp_get_max_threads());
+  json.key("extra").begin_array();
+  if (o.output_sigma) json.value("noise_sigma");
+  if (o.output_displacement) json.value("displacement");
+  if (o.output_normal) json.value("nx").value("ny").value("nz");
+  json.end_array();
+  json.member("size_norm", r.size_norm).member("preselect_size", r.preselect_size);
+  json.end_object();
+}
+
+void write_passes(JsonWriter& json, const host::DenoiseReport& r) {
+  json.key("passes").begin_array();
+  for (const host::PassReport& pass : r.passes) {
+    json.begin_object();
+    json.member("neighbor_seconds", pass.neighbor_seconds);
+    json.member("library_seconds", pass.library_seconds);
+    json.member("capped_lists", pass.capped_lists).member("longest_list", pass.longest_list);
+    json.member("degenerate", pass.degenerate);
+    json.member("mean_displacement", pass.mean_displacement);
+    json.end_object();
+  }
+  json.end_array();
+}
+
+std::string report_json(const DenoiseArgs& a, const host::PointCloud& cloud,
+                        const host::DenoiseReport& r, const Timings& t, host::Format format) {
+  JsonWriter json;
+  json.begin_object();
+  json.member("tool", "ici3d denoise").member("version", host::version_string());
+  json.member("input", a.input).member("output", a.output);
+  json.member("output_format", format_label(format));
+  json.key("attributes").begin_array();
+  for (const host::Attribute& attribute : cloud.attributes) json.value(attribute.name);
+  json.end_array();
+  write_parameters(json, r);
+  json.key("estimates").begin_object();
+  json.member("spacing", r.spacing).member("sigma", r.sigma);
+  json.member("noise_too_few_points", r.noise_too_few_points);
+  json.member("noise_collinear", r.noise_collinear);
+  json.end_object();
+  int64_t capped = 0;
+  for (const host::PassReport& pass : r.passes) capped += pass.capped_lists;
+  json.key("counts").begin_object();
+  json.member("points", r.points).member("non_finite", r.non_finite);
+  json.member("degenerate", r.degenerate).member("capped_lists", capped);
+  json.end_object();
+  json.key("timings").begin_object();
+  json.member("read_seconds", t.read).member("estimate_seconds", r.estimate_seconds);
+  json.member("denoise_seconds", r.total_seconds).member("write_seconds", t.write);
+  json.end_object();
+  write_passes(json, r);
+  json.end_object();
+  return json.str();
+}
+
+void run_denoise(DenoiseArgs& a, const Console& console) {
+  finish_options(a);
+  const host::Format format = output_format(a.output, a.format, "OUT");
+  check_paths(a);
+
+  auto start = Clock::now();
+  host::PointCloud cloud = load_cloud(a.input);
+  Timings timings;
+  timings.read = seconds_since(start);
+  check_extra_attributes(cloud, a);
+  console.note("{}: {} points, {}", a.input, cloud.size(), describe_attributes(cloud));
+
+  ProgressDisplay progress(ProgressDisplay::mode_for(console.quiet()), "denoising");
+  progress.set_points_per_pass(count_finite(cloud.xyz));
+  a.options.progress = [&progress](const host::Progress& p) { progress.update(p); };
+  host::DenoiseReport report;
+  try {
+    report = host::denoise(cloud, a.options);
+  } catch (const host::DenoiseError& e) {
+    throw InputError(a.input + ": " + e.what());
+  }
+  progress.finish();
+  print_summary(console, report);
+
+  host::WriteOptions write;
+  write.format = format;
+  if (!a.encoding.empty()) write.encoding = encoding_from_name(a.encoding);
+  write.overwrite = a.force || a.in_place;
+  write.overwrite_source = a.in_place;
+  start = Clock::now();
+  save_cloud(a.output, cloud, write);
+  timings.write = seconds_since(start);
+  if (!a.report.empty()) save_text(a.report, report_json(a, cloud, report, timings, format));
+  console.note("wrote {} ({:.1f} s)", a.output == "-" ? "standard output" : a.output,
+               report.total_seconds + timings.read + timings.write);
+}
+
+}  // namespace
+
+Command add_denoise_command(CLI::App& parent, const GlobalOptions& global) {
+  CLI::App* app = parent.add_subcommand(
+      "denoise", "Denoise a point cloud; every other attribute and the point order are kept");
+  auto args = std::make_shared<DenoiseArgs>();
+  add_options(*app, *args);
+  return {app, [args, &global] { run_denoise(*args, Console(global)); }};
+}
+
+}  // namespace ici3d::cli
