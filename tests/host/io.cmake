@@ -4,4 +4,5 @@ ici3d_add_gtest(test_host_io
   test_io_text.cpp
   test_io_errors.cpp
   test_io_external.cpp
+  test_io_mutation.cpp
   LIBS ici3d::host)

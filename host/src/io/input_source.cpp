@@ -82,11 +82,6 @@ void InputSource::read_bytes(unsigned char* out, size_t size, const std::string&
     fail_at_byte(offset_, "file ends early: expected " + std::to_string(size - got) + " more bytes of " + what);
 }
 
-bool InputSource::at_end() {
-  if (peeked_) return false;
-  return in_.peek() == std::char_traits<char>::eof();
-}
-
 void InputSource::fail_at_line(const std::string& message) const {
   throw IoError(name_ + ": line " + std::to_string(line_number_) + ": " + message);
 }

@@ -17,8 +17,6 @@ class InputSource {
   InputSource(std::istream& in, std::string name);
 
   const std::string& name() const { return name_; }
-  /// Number of the line last returned by read_line (1-based).
-  uint64_t line_number() const { return line_number_; }
   /// Bytes consumed so far.
   uint64_t offset() const { return offset_; }
   /// Bytes left after the current position; empty when the stream cannot tell.
@@ -34,8 +32,6 @@ class InputSource {
   /// naming `what` when the input ends first.
   void read_bytes(std::vector<unsigned char>& out, uint64_t size, const std::string& what);
   void read_bytes(unsigned char* out, size_t size, const std::string& what);
-  /// True when nothing is left.
-  bool at_end();
 
   [[noreturn]] void fail_at_line(const std::string& message) const;
   [[noreturn]] void fail_at_byte(uint64_t offset, const std::string& message) const;
