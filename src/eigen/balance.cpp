@@ -101,6 +101,9 @@ float scaling_factor(float c, float r) {
     f = f * 2.0f;
     c = c * 4.0f;
   }
+  // With r above FLT_MAX/2, c can overflow above; an infinite c would then
+  // never drop below r + r (itself infinite): leave the pair unscaled.
+  if (std::isinf(c)) return 1.0f;
   while (c >= r + r) {
     f = f * 0.5f;
     c = c * 0.25f;

@@ -63,8 +63,8 @@ void store_isolated_roots(const Hqr2Problem &h) {
   }
 }
 
-// Bottom row l > low of the trailing unreduced block ending at en, i.e. the
-// last row whose subdiagonal entry is negligible; low when there is none.
+// Top row l of the unreduced block that ends at row en: the largest l > low
+// whose subdiagonal entry hess[l][l-1] is negligible, or low.
 int find_negligible_subdiagonal(const float *const *hess, int low, int en) {
   int l = en;
   for (; l > low; --l) {
@@ -326,7 +326,7 @@ void scale_complex_vector(float *const *v, int n, int k) {
 }
 
 // First normalisation: the largest component of each eigenvector becomes 1.
-void normalize_largest_component(float *const *v, int n, const float *eig_im) {
+void normalize_vectors_to_peak_one(float *const *v, int n, const float *eig_im) {
   int k = 0;
   while (k < n) {
     // A lone nonzero imaginary part in the last column cannot start a pair.
@@ -342,7 +342,7 @@ void normalize_largest_component(float *const *v, int n, const float *eig_im) {
 
 // Second normalisation: every column is divided by its Euclidean length
 // (each column of a complex pair on its own).
-void normalize_unit_length(float *const *v, int n) {
+void normalize_vectors_to_unit_length(float *const *v, int n) {
   for (int j = 0; j < n; ++j) {
     float sum = 0.0f;
     for (int r = 0; r < n; ++r) sum = sum + v[r][j] * v[r][j];
@@ -366,33 +366,36 @@ bool decompose(float *const *matrix_rows, int n, float *eig_re, float *eig_im,
   if (with_vectors) {
     ici3d::eigen::accumulate_reduction(matrix_rows, n, low, high, pivot_rows, vector_rows);
   }
-  const Hqr2Problem problem{with_vectors, n,      low,         high,      matrix_rows,
-                            eig_re,       eig_im, vector_rows, pivot_rows};
+  const Hqr2Problem problem{with_vectors, n,           low,         high,
+                            matrix_rows,  eig_re,      eig_im,      vector_rows,
+                            pivot_rows};
   const int status = hqr2(problem);
   // On failure the vectors are neither back-transformed nor scaled to a
   // largest component of 1 (the status is ignored without vectors).
   if (with_vectors && status == kStatusSuccess) {
     balance_back(vector_rows, n, low, high, scale);
-    normalize_largest_component(vector_rows, n, eig_im);
+    normalize_vectors_to_peak_one(vector_rows, n, eig_im);
   }
   std::free(scale);
   return true;
 }
 
-// Row-pointer tables over the caller's arrays and the pivot record.
+// Row-pointer tables over the caller's arrays and the pivot record, released
+// when the call ends.
 struct WorkTables {
   float **matrix_rows = nullptr;
   float **vector_rows = nullptr;
   int32_t *pivot_rows = nullptr;
+  bool allocated = false;
 
-  WorkTables(const WorkTables &) = delete;
-  WorkTables &operator=(const WorkTables &) = delete;
   WorkTables(float *matrix, int n, float *vectors) {
     const auto count = static_cast<std::size_t>(n);
     matrix_rows = static_cast<float **>(std::calloc(count, sizeof(float *)));
     pivot_rows = static_cast<int32_t *>(std::calloc(count, sizeof(int32_t)));
     if (vectors != nullptr) vector_rows = static_cast<float **>(std::malloc(count * sizeof(float *)));
-    if (!allocated(vectors)) return;
+    allocated = matrix_rows != nullptr && pivot_rows != nullptr &&
+                (vectors == nullptr || vector_rows != nullptr);
+    if (!allocated) return;
     for (std::size_t i = 0; i < count; ++i) {
       // A null matrix is never decomposed; offsetting it would be undefined.
       if (matrix != nullptr) matrix_rows[i] = matrix + i * count;
@@ -404,10 +407,8 @@ struct WorkTables {
     std::free(vector_rows);
     std::free(pivot_rows);
   }
-  bool allocated(const float *vectors) const {
-    return matrix_rows != nullptr && pivot_rows != nullptr &&
-           (vectors == nullptr || vector_rows != nullptr);
-  }
+  WorkTables(const WorkTables &) = delete;
+  WorkTables &operator=(const WorkTables &) = delete;
 };
 
 }  // namespace
@@ -418,7 +419,7 @@ extern "C" ICI3D_API int32_t eigeng(float *matrix, int32_t n, float *eig_re, flo
   if (n <= 0) return kReturned;
   const WorkTables tables(matrix, n, vectors);
   // Out of memory: leave the caller's arrays alone.
-  if (!tables.allocated(vectors)) return kReturned;
+  if (!tables.allocated) return kReturned;
   if (eig_re != nullptr && eig_im != nullptr && matrix != nullptr) {
     if (n == 1) {
       eig_re[0] = matrix[0];
@@ -429,6 +430,6 @@ extern "C" ICI3D_API int32_t eigeng(float *matrix, int32_t n, float *eig_re, flo
       return kReturned;
     }
   }
-  if (vectors != nullptr) normalize_unit_length(tables.vector_rows, n);
+  if (vectors != nullptr) normalize_vectors_to_unit_length(tables.vector_rows, n);
   return kReturned;
 }

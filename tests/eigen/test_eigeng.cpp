@@ -102,6 +102,13 @@ TEST(EigengKnown, ThreeByThreeWithOneReductionStep) {
   }
 }
 
+TEST(EigengKnown, UpperTriangularBackSubstitution) {
+  const Decomposition d = decompose({1, 1, 0, 2}, 2);
+  EXPECT_EQ(d.re, (std::vector<float>{1, 2}));
+  expect_column(d, 0, {1, 0});
+  expect_column(d, 1, {std::sqrt(0.5f), std::sqrt(0.5f)});
+}
+
 TEST(EigengKnown, RepeatedEigenvalueUsesDoublePrecisionEpsilon) {
   // (1, 1, 0, 1): the zero pivot of the back-substitution is replaced by
   // eps * norm with the double epsilon 2^-52 and norm 3, so the second
@@ -142,6 +149,23 @@ TEST(EigengKnown, ComplexPairBesideRealEigenvalue) {
     ++k;
   }
   EXPECT_EQ(pairs, 1);
+}
+
+TEST(EigengKnown, NonConvergenceKeepsUnfoundEigenvaluesAndStillNormalises) {
+  // The bottom eigenvalue of this matrix is not isolated within 50 double QR
+  // steps: nothing was found yet, so no eigenvalue entry is written, and the
+  // partly transformed vectors only get their columns scaled to unit length.
+  const std::vector<float> a{0, 2, -2, 0, 1, 0, 0, -2, 0, -2, 2, -2, 2, 0, -1, 2};
+  for (bool with_vectors : {true, false}) {
+    const Decomposition d = decompose(a, 4, with_vectors);
+    for (int k = 0; k < 4; ++k) {
+      EXPECT_TRUE(std::isnan(d.re[static_cast<size_t>(k)])) << "position " << k;
+      EXPECT_TRUE(std::isnan(d.im[static_cast<size_t>(k)])) << "position " << k;
+      if (with_vectors) {
+        EXPECT_NEAR(eigen_test::column_length(d, k), 1.0, 1e-6) << "column " << k;
+      }
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -209,59 +233,6 @@ TEST(EigengProperties, EigenvaluesDoNotDependOnVectorRequest) {
     const Decomposition without = decompose(a, n, false);
     ASSERT_TRUE(same_bits(with.re, without.re)) << "trial " << trial;
     ASSERT_TRUE(same_bits(with.im, without.im)) << "trial " << trial;
-  }
-}
-
-// Q * diag(1, 2, ..., n) * Q^T with a random orthogonal Q (Gram-Schmidt).
-std::vector<float> symmetric_with_separated_spectrum(std::mt19937 &rng, int n) {
-  std::normal_distribution<double> gauss(0.0, 1.0);
-  std::vector<std::vector<double>> q(static_cast<size_t>(n), std::vector<double>(static_cast<size_t>(n)));
-  for (auto &col : q) {
-    for (double &x : col) x = gauss(rng);
-  }
-  for (size_t k = 0; k < q.size(); ++k) {
-    for (size_t j = 0; j < k; ++j) {
-      double dot = 0.0;
-      for (size_t r = 0; r < q.size(); ++r) dot += q[k][r] * q[j][r];
-      for (size_t r = 0; r < q.size(); ++r) q[k][r] -= dot * q[j][r];
-    }
-    double len = 0.0;
-    for (double x : q[k]) len += x * x;
-    for (double &x : q[k]) x /= std::sqrt(len);
-  }
-  std::vector<float> a(static_cast<size_t>(n * n));
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < n; ++j) {
-      double s = 0.0;
-      for (int k = 0; k < n; ++k) s += (k + 1) * q[static_cast<size_t>(k)][static_cast<size_t>(i)] * q[static_cast<size_t>(k)][static_cast<size_t>(j)];
-      a[static_cast<size_t>(i * n + j)] = static_cast<float>(s);
-    }
-  }
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < i; ++j) a[static_cast<size_t>(i * n + j)] = a[static_cast<size_t>(j * n + i)];
-  }
-  return a;
-}
-
-TEST(EigengProperties, SymmetricMatrixGivesOrthonormalVectorsWithPositivePeak) {
-  std::mt19937 rng(77);
-  for (int trial = 0; trial < 200; ++trial) {
-    const int n = 2 + trial % 5;
-    const std::vector<float> a = symmetric_with_separated_spectrum(rng, n);
-    const Decomposition d = decompose(a, n);
-    for (int k = 0; k < n; ++k) {
-      ASSERT_EQ(d.im[static_cast<size_t>(k)], 0.0f) << "trial " << trial;
-      int peak = 0;
-      for (int r = 1; r < n; ++r) {
-        if (std::fabs(d.v(r, k)) > std::fabs(d.v(peak, k))) peak = r;
-      }
-      EXPECT_GT(d.v(peak, k), 0.0f);
-      for (int j = 0; j <= k; ++j) {
-        double dot = 0.0;
-        for (int r = 0; r < n; ++r) dot += static_cast<double>(d.v(r, k)) * static_cast<double>(d.v(r, j));
-        EXPECT_NEAR(dot, j == k ? 1.0 : 0.0, 1e-4) << "trial " << trial << " columns " << j << "," << k;
-      }
-    }
   }
 }
 
