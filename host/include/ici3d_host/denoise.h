@@ -21,7 +21,8 @@ const char* preset_name(Preset preset);
 Preset preset_from_name(const std::string& name);
 
 /// Progress of a run: `pass` (0-based) of `passes`, `fraction` of that pass's
-/// points estimated (0..1), `overall` of the whole run.
+/// points estimated (0..1, rising in steps of 5000 points), `overall` of the
+/// whole run. Each pass ends with a call with fraction 1.
 struct Progress {
   int pass = 0;
   int passes = 1;

@@ -151,12 +151,16 @@ void run_pass(std::vector<double>& positions, std::vector<float>& noise, const D
   std::vector<float> noise_before = noise;
   const auto start = Clock::now();
   {
-    detail::LibraryOutputCapture capture([&](double percent) {
+    // Threads print their lines in any order, so progress counts lines:
+    // each one stands for another 5000 points estimated.
+    int64_t lines = 0;
+    detail::LibraryOutputCapture capture([&](double) {
       if (!o.progress) return;
+      ++lines;
       Progress p;
       p.pass = pass;
       p.passes = o.passes;
-      p.fraction = std::clamp(percent / 100.0, 0.0, 1.0);
+      p.fraction = std::min(1.0, static_cast<double>(lines) * 5000.0 / m);
       p.overall = (pass + p.fraction) / o.passes;
       o.progress(p);
     });
@@ -167,6 +171,14 @@ void run_pass(std::vector<double>& positions, std::vector<float>& noise, const D
         static_cast<int32_t>(o.preset), in.knn.indices.data(), in.knn.k, out.data());
   }
   report.library_seconds = seconds_since(start);
+  if (o.progress) {
+    Progress done;
+    done.pass = pass;
+    done.passes = o.passes;
+    done.fraction = 1.0;
+    done.overall = (pass + 1.0) / o.passes;
+    o.progress(done);
+  }
 
   double moved = 0;
   for (int32_t i = 0; i < m; ++i) {
