@@ -35,8 +35,9 @@ BoundingBox bounding_box(const std::vector<double>& xyz) {
     if (!(std::isfinite(xyz[i]) && std::isfinite(xyz[i + 1]) && std::isfinite(xyz[i + 2])))
       continue;
     for (int c = 0; c < 3; ++c) {
-      box.lo[c] = std::min(box.lo[c], xyz[i + c]);
-      box.hi[c] = std::max(box.hi[c], xyz[i + c]);
+      // Adding zero turns -0 into 0 for printing.
+      box.lo[c] = std::min(box.lo[c], xyz[i + c] + 0.0);
+      box.hi[c] = std::max(box.hi[c], xyz[i + c] + 0.0);
     }
   }
   return box;

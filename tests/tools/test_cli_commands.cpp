@@ -1,0 +1,131 @@
+// ici3d synth, compare, info and render end to end.
+
+#include <cmath>
+
+#include "cli_runner.h"
+#include "ici3d_host/io.h"
+
+namespace ici3d_cli_test {
+namespace {
+
+uint32_t big_endian_u32(const std::string& bytes, size_t at) {
+  uint32_t value = 0;
+  for (size_t k = 0; k < 4; ++k) value = (value << 8) | static_cast<unsigned char>(bytes[at + k]);
+  return value;
+}
+
+// Mean distances printed by `compare --json`, in input order.
+std::vector<double> mean_distances(const std::string& json) {
+  std::vector<double> means;
+  for (const std::string& value : json_values(json, "mean_distance")) means.push_back(std::stod(value));
+  return means;
+}
+
+class CliSynth : public CliTest {};
+
+TEST_F(CliSynth, SameSeedSameCloudOtherSeedOtherCloud) {
+  run_ok("synth part a.ply --points 3000 --noise 0.01 --seed 5 -q");
+  run_ok("synth part b.ply --points 3000 --noise 0.01 --seed 5 -q");
+  run_ok("synth part c.ply --points 3000 --noise 0.01 --seed 6 -q");
+  EXPECT_EQ(read_file(path("a.ply")), read_file(path("b.ply")));
+  EXPECT_EQ(read_file(path("a.clean.ply")), read_file(path("b.clean.ply")));
+  EXPECT_NE(read_file(path("a.ply")), read_file(path("c.ply")));
+  EXPECT_EQ(ici3d::host::read_point_cloud(path("a.ply").string()).size(), 3000u);
+  EXPECT_EQ(ici3d::host::read_point_cloud(path("a.clean.ply").string()).size(), 3000u);
+}
+
+// The clean copy lies on the surface; isotropic noise of deviation s puts
+// points a mean |N(0, s)| = 0.798 s away from a smooth surface.
+TEST_F(CliSynth, NoiseMatchesTheRequestedDeviation) {
+  for (const char* shape : {"sphere", "cube", "part"}) {
+    const std::string name(shape);
+    run_ok("synth " + name + " " + name + ".xyz --points 20000 --noise 0.004 --seed 3 -q");
+    const CliResult result =
+        run_ok("compare --json --shape " + name + " " + name + ".xyz " + name + ".clean.xyz");
+    const std::vector<double> means = mean_distances(result.out);
+    ASSERT_EQ(means.size(), 2u) << result.out;
+    EXPECT_NEAR(means[0], 0.798 * 0.004, 0.06 * 0.004) << shape;
+    EXPECT_LT(means[1], 1e-9) << shape;
+  }
+}
+
+TEST_F(CliSynth, WritesToStandardOutputWithAFormat) {
+  const CliResult result = run_ok("synth cube - --format xyz --points 50 --no-clean");
+  size_t lines = 0;
+  for (char ch : result.out) lines += ch == '\n';
+  EXPECT_EQ(lines, 50u);
+  EXPECT_EQ(run("synth cube - --format xyz --points 50").exit_code, 2);  // clean copy unnamed
+}
+
+TEST_F(CliSynth, CompareTableAndDenoisingGetCloser) {
+  run_ok("synth sphere s.ply --points 8000 --noise 0.01 --seed 2 -q");
+  run_ok("denoise s.ply d.ply -q");
+  const CliResult table = run_ok("compare --shape sphere s.ply d.ply");
+  EXPECT_NE(table.out.find("s.ply"), std::string::npos);
+  EXPECT_NE(table.out.find("mean"), std::string::npos);
+  const std::vector<double> means = mean_distances(run_ok("compare --json --shape sphere s.ply d.ply").out);
+  ASSERT_EQ(means.size(), 2u);
+  EXPECT_LT(means[1], 0.7 * means[0]);
+}
+
+class CliInfo : public CliTest {};
+
+TEST_F(CliInfo, DescribesCountsBoundsAttributesAndEstimates) {
+  write_file(path("grid.ply"), noisy_grid_ply(10, 0.0, 1));
+  const CliResult text = run_ok("info grid.ply");
+  for (const char* expected : {"points:      100", "intensity        float32", "label            int32",
+                               "bounds max:  9 9 0", "spacing:     1", "duplicates:  0"})
+    EXPECT_NE(text.out.find(expected), std::string::npos) << expected << "\n" << text.out;
+  const CliResult json = run_ok("info grid.ply --json");
+  EXPECT_NE(json.out.find("\"points\": 100"), std::string::npos);
+  EXPECT_NE(json.out.find("\"name\": \"red\",\n      \"type\": \"uint8\""), std::string::npos)
+      << json.out;
+  EXPECT_NE(json.out.find("\"degenerate_fraction\": 0"), std::string::npos);
+  EXPECT_TRUE(json.err.empty());
+}
+
+class CliRender : public CliTest {
+ protected:
+  // Checks the PNG signature and the size in the IHDR chunk.
+  void expect_png(const std::string& name, uint32_t width, uint32_t height) {
+    const std::string png = read_file(path(name));
+    ASSERT_GT(png.size(), 33u);
+    EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+    EXPECT_EQ(png.substr(12, 4), "IHDR");
+    EXPECT_EQ(big_endian_u32(png, 16), width);
+    EXPECT_EQ(big_endian_u32(png, 20), height);
+  }
+};
+
+TEST_F(CliRender, WritesAPngOfTheRequestedSize) {
+  run_ok("synth cube c.ply --points 2000 --noise 0.01 -q");
+  run_ok("render c.ply -o one.png --width 320 --height 200 -q");
+  expect_png("one.png", 320, 200);
+  run_ok("render c.ply c.clean.ply -o two.png --height 150 --shape cube -q");
+  expect_png("two.png", 1200, 150);  // 600 per cloud by default
+  run_ok("render c.ply -o tiny.png --width 17 --height 9 --no-labels -q");
+  expect_png("tiny.png", 17, 9);
+}
+
+TEST_F(CliRender, ColoursByAnAttributeSomeInputHas) {
+  run_ok("synth sphere s.ply --points 3000 --noise 0.02 -q");
+  run_ok("denoise s.ply d.ply --extra displacement -q");
+  const CliResult result = run_ok("render s.ply d.ply -o c.png --color-by displacement --range 0,0.02");
+  EXPECT_NE(result.err.find("s.ply: no attribute 'displacement'"), std::string::npos) << result.err;
+  expect_png("c.png", 1200, 600);
+  EXPECT_EQ(run("render s.ply -o c2.png --color-by displacement").exit_code, 3);
+  EXPECT_EQ(run("render s.ply -o c2.png --range 2,1 --color-by x").exit_code, 2);
+  EXPECT_FALSE(fs::exists(path("c2.png")));
+}
+
+TEST_F(CliRender, DifferentCamerasGiveDifferentPictures) {
+  run_ok("synth part p.ply --points 3000 --noise 0 -q --no-clean");
+  run_ok("render p.ply -o a.png --width 200 --height 200 -q");
+  run_ok("render p.ply -o b.png --width 200 --height 200 --azimuth 120 --elevation 60 -q");
+  run_ok("render p.ply -o c.png --width 200 --height 200 -q");
+  EXPECT_NE(read_file(path("a.png")), read_file(path("b.png")));
+  EXPECT_EQ(read_file(path("a.png")), read_file(path("c.png")));
+}
+
+}  // namespace
+}  // namespace ici3d_cli_test

@@ -1,0 +1,166 @@
+// ici3d denoise end to end: what reaches the output file, standard output,
+// standard error and the report.
+
+#include <cmath>
+
+#include "cli_runner.h"
+#include "ici3d_host/io.h"
+
+namespace ici3d_cli_test {
+namespace {
+
+using ici3d::host::PointCloud;
+using ici3d::host::ScalarType;
+
+PointCloud read_cloud(const fs::path& file) { return ici3d::host::read_point_cloud(file.string()); }
+
+double z_spread(const PointCloud& cloud) {
+  double sum = 0;
+  for (size_t i = 0; i < cloud.size(); ++i) sum += cloud.xyz[3 * i + 2] * cloud.xyz[3 * i + 2];
+  return std::sqrt(sum / static_cast<double>(cloud.size()));
+}
+
+class CliDenoise : public CliTest {};
+
+TEST_F(CliDenoise, KeepsEveryAttributeAndThePointOrder) {
+  write_file(path("grid.ply"), noisy_grid_ply(30, 0.1, 7));
+  run_ok("denoise grid.ply out.ply --extra sigma,displacement,normal -q");
+  const PointCloud in = read_cloud(path("grid.ply"));
+  const PointCloud out = read_cloud(path("out.ply"));
+  ASSERT_EQ(out.size(), in.size());
+  const std::vector<std::pair<std::string, ScalarType>> expected = {
+      {"red", ScalarType::UInt8},          {"intensity", ScalarType::Float32},
+      {"label", ScalarType::Int32},        {"noise_sigma", ScalarType::Float32},
+      {"displacement", ScalarType::Float32}, {"nx", ScalarType::Float32},
+      {"ny", ScalarType::Float32},         {"nz", ScalarType::Float32}};
+  ASSERT_EQ(out.attributes.size(), expected.size());
+  for (size_t a = 0; a < expected.size(); ++a) {
+    EXPECT_EQ(out.attributes[a].name, expected[a].first);
+    EXPECT_EQ(out.attributes[a].type, expected[a].second) << expected[a].first;
+  }
+  for (size_t a = 0; a < in.attributes.size(); ++a)
+    EXPECT_EQ(out.attributes[a].bytes, in.attributes[a].bytes) << in.attributes[a].name;
+  // Same points in the same order: each moved by its displacement, along z
+  // mostly, and the plane came out flatter.
+  const auto* displacement = out.find_attribute("displacement");
+  for (size_t i = 0; i < in.size(); ++i) {
+    double d2 = 0;
+    for (int c = 0; c < 3; ++c) d2 += std::pow(out.xyz[3 * i + c] - in.xyz[3 * i + c], 2);
+    ASSERT_NEAR(std::sqrt(d2), displacement->as_double(i), 1e-5) << i;
+    ASSERT_LT(std::sqrt(d2), 0.2) << i;
+  }
+  EXPECT_LT(z_spread(out), 0.7 * z_spread(in));
+  EXPECT_EQ(out.layout.comments, in.layout.comments);
+}
+
+TEST_F(CliDenoise, StandardOutputCarriesOnlyThePointData) {
+  run_ok("synth sphere s.ply --points 6000 --noise 0.01 --no-clean -q");
+  const CliResult result = run_ok("denoise s.ply - --format ply");
+  EXPECT_EQ(result.out.find("processed"), std::string::npos);
+  EXPECT_EQ(result.out.find("% of points"), std::string::npos);
+  write_file(path("piped.ply"), result.out);
+  EXPECT_EQ(read_cloud(path("piped.ply")).size(), 6000u);
+  // Progress went to standard error as plain lines (it is not a terminal).
+  EXPECT_NE(result.err.find("denoising: 100%"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("noise sigma"), std::string::npos) << result.err;
+
+  const CliResult text = run_ok("denoise s.ply - --format xyz -q");
+  EXPECT_TRUE(text.err.empty()) << text.err;
+  write_file(path("piped.xyz"), text.out);
+  EXPECT_EQ(read_cloud(path("piped.xyz")).size(), 6000u);
+}
+
+TEST_F(CliDenoise, ProgressIsOneBarOnATerminal) {
+  run_ok("synth sphere s.ply --points 10000 --noise 0.01 --no-clean -q");
+  const CliResult shown = run_in_terminal("denoise s.ply out.ply");
+  if (shown.exit_code == -1) GTEST_SKIP() << "script(1) is not installed";
+  ASSERT_EQ(shown.exit_code, 0) << shown.out;
+  // Redrawn in place on one line: two updates for 10000 points, then 100 %.
+  EXPECT_NE(shown.out.find("\rdenoising [################................]  50.0%\r"
+                           "denoising [################################] 100.0%"),
+            std::string::npos)
+      << shown.out;
+  EXPECT_EQ(shown.out.find("denoising:"), std::string::npos);
+  const CliResult quiet = run_in_terminal("denoise s.ply out2.ply -q");
+  EXPECT_EQ(quiet.exit_code, 0);
+  EXPECT_TRUE(quiet.out.empty()) << quiet.out;
+}
+
+TEST_F(CliDenoise, ReadsStandardInput) {
+  write_file(path("grid.ply"), noisy_grid_ply(10, 0.1, 3));
+  run_ok("denoise - out.xyz -q", "grid.ply");
+  EXPECT_EQ(read_cloud(path("out.xyz")).size(), 100u);
+}
+
+TEST_F(CliDenoise, ReportHoldsTheEffectiveParameters) {
+  write_file(path("grid.ply"), noisy_grid_ply(20, 0.1, 5));
+  run_ok("denoise grid.ply out.ply --sigma 0.05 --k 12 --preset smooth --passes 2 "
+         "--scales 2 --threads 1 --report r.json -q");
+  const std::string json = read_file(path("r.json"));
+  EXPECT_EQ(json_value(json, "sigma"), "0.05");
+  EXPECT_EQ(json_value(json, "sigma_estimated"), "false");
+  EXPECT_EQ(json_value(json, "spacing_estimated"), "true");
+  EXPECT_NEAR(std::stod(json_value(json, "spacing")), 1.0, 0.01);  // about the grid step
+  EXPECT_EQ(json_value(json, "k"), "12");
+  EXPECT_EQ(json_value(json, "preset"), "\"smooth\"");
+  EXPECT_EQ(json_value(json, "num_scales"), "2");
+  EXPECT_EQ(json_value(json, "base_size"), "2");
+  EXPECT_EQ(json_value(json, "threads"), "1");
+  EXPECT_EQ(json_value(json, "points"), "400");
+  EXPECT_EQ(json_value(json, "non_finite"), "0");
+  for (const char* key : {"size_norm", "preselect_size", "estimate_seconds", "read_seconds",
+                          "write_seconds", "degenerate", "capped_lists", "noise_collinear"})
+    EXPECT_FALSE(json_value(json, key).empty()) << key;
+  // One entry per pass, each with its timings.
+  EXPECT_EQ(json_values(json, "library_seconds").size(), 2u);
+}
+
+// Clouds that cannot be denoised are written back unchanged, without a crash.
+TEST_F(CliDenoise, DegenerateCloudsPassThrough) {
+  const std::string header = "ply\nformat ascii 1.0\nelement vertex ";
+  const std::string props = "\nproperty float x\nproperty float y\nproperty float z\nend_header\n";
+  write_file(path("empty.ply"), header + "0" + props);
+  write_file(path("one.ply"), header + "1" + props + "1 2 3\n");
+  std::string same = header + "40" + props;
+  for (int i = 0; i < 40; ++i) same += "0.5 0.5 0.5\n";
+  write_file(path("same.ply"), same);
+  for (const char* name : {"empty.ply", "one.ply", "same.ply"}) {
+    const CliResult result = run("denoise " + std::string(name) + " out_" + name +
+                                 " --extra sigma,displacement,normal --report r.json --force");
+    ASSERT_EQ(result.exit_code, 0) << name << "\n" << result.err;
+    const PointCloud in = read_cloud(path(name)), out = read_cloud(path(std::string("out_") + name));
+    EXPECT_EQ(out.xyz, in.xyz) << name;
+    EXPECT_EQ(run("info " + std::string(name)).exit_code, 0) << name;
+    EXPECT_EQ(run("render " + std::string(name) + " -o p.png --force").exit_code, 0) << name;
+  }
+}
+
+TEST_F(CliDenoise, NonFiniteCoordinatesStayPut) {
+  std::string text;
+  for (int i = 0; i < 400; ++i)
+    text += std::to_string(i % 20) + " " + std::to_string(i / 20) + " " +
+            (i == 17 ? std::string("nan") : std::to_string(0.05 * ((i * 37) % 7 - 3))) + "\n";
+  write_file(path("holes.xyz"), text);
+  const CliResult result = run_ok("denoise holes.xyz out.xyz --report r.json");
+  EXPECT_NE(result.err.find("non-finite"), std::string::npos) << result.err;
+  const PointCloud out = read_cloud(path("out.xyz"));
+  ASSERT_EQ(out.size(), 400u);
+  EXPECT_TRUE(std::isnan(out.xyz[3 * 17 + 2]));
+  EXPECT_EQ(out.xyz[3 * 17], 17.0);
+  EXPECT_EQ(json_value(read_file(path("r.json")), "non_finite"), "1");
+  const CliResult info = run_ok("info holes.xyz --json");
+  EXPECT_EQ(json_value(info.out, "non_finite"), "1");
+}
+
+TEST_F(CliDenoise, ExtraAttributesMustNotExistYet) {
+  write_file(path("grid.ply"), noisy_grid_ply(10, 0.1, 3));
+  run_ok("denoise grid.ply once.ply --extra displacement -q");
+  const CliResult again = run("denoise once.ply twice.ply --extra displacement");
+  EXPECT_EQ(again.exit_code, 3);
+  EXPECT_NE(again.err.find("displacement"), std::string::npos);
+  run_ok("denoise once.ply twice.ply -q");  // without --extra the attribute is simply kept
+  EXPECT_NE(read_cloud(path("twice.ply")).find_attribute("displacement"), nullptr);
+}
+
+}  // namespace
+}  // namespace ici3d_cli_test
