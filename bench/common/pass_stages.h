@@ -1,0 +1,70 @@
+// The stages of one denoising pass, run one by one through the library's
+// exported functions so that each can be timed (and fed to the
+// micro-benchmarks) on its own. Mirrors what the host pipeline and the entry
+// do: k-NN table and candidate lists, frames on the calling thread, then the
+// per-point ICI estimates (parallel) and the spreading (one thread).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "ici3d_host/neighbors.h"
+
+namespace ici3d::bench {
+
+// The library's "detail" preset and noise update factor (see ici3d.h).
+inline constexpr float kDetailGamma = 0.55f;
+inline constexpr float kRegWeight = 0.06f;
+inline constexpr float kSigmaFactor = 0.5333f;
+
+struct PassSettings {
+  int k = 16;
+  int base_size = 2;
+  int num_scales = 3;
+  double scale_ratio = 1.5;
+  int list_cap = 256;
+  double spacing = 0;  // length units, > 0
+  double sigma = 0;    // length units, > 0
+  int threads = 0;
+};
+
+struct PassInputs {
+  int32_t n = 0;
+  std::vector<float> points;  // 3n
+  std::vector<float> noise;   // n
+  float size_norm = 0;
+  float preselect = 0;
+  host::KnnTable knn;
+  host::CandidateLists lists;
+  std::vector<float> frames;  // 9n, row r of record i = eigenvector r
+  std::vector<int32_t> axes;  // 3n
+};
+
+/// Positions as floats, noise levels and the library's scale parameters.
+PassInputs pass_inputs(const std::vector<double>& xyz, const PassSettings& s);
+void build_knn(PassInputs& in, const PassSettings& s);
+void build_candidate_lists(PassInputs& in, const PassSettings& s);
+/// Frames of all points on the calling thread, stored as the entry stores them.
+void build_frames(PassInputs& in, const PassSettings& s);
+
+/// The working arrays that the per-point estimate writes and the spreading reads.
+struct EstimateArrays {
+  std::vector<int32_t> selected_counts;     // 4n
+  std::vector<int32_t> selected_neighbors;  // 4n * max_selected
+  std::vector<float> direction_fits;        // 12n
+  std::vector<float> direction_estimates;   // 12n
+  std::vector<float> direction_sigmas;      // 4n
+};
+
+struct SpreadSums {
+  std::vector<float> normal_matrix, normal_rhs, weight, sigma_sq, count;
+};
+
+/// The ICI estimate of every point (first_loop_omp), in parallel.
+EstimateArrays run_estimates(const PassInputs& in, const PassSettings& s, float gamma);
+/// The spreading of every accepted direction (second_loop_no_omp), points
+/// ascending, on the calling thread. Returns the number of calls made.
+int64_t run_spreading(const PassInputs& in, const PassSettings& s, const EstimateArrays& e,
+                      SpreadSums& sums);
+
+}  // namespace ici3d::bench

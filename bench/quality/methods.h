@@ -1,0 +1,43 @@
+// The methods of the quality comparison, named by a short spec such as
+// "jet:k=24" or "ours:k=16,base=2,scales=3,ratio=1.5,preset=0,passes=1,cap=256".
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ici3d::bench {
+
+struct MethodSpec {
+  std::string family;  // noisy, ours, jet, bilateral, mls
+  std::vector<std::pair<std::string, double>> params;
+
+  /// The value of a parameter; std::invalid_argument when missing.
+  double get(const std::string& name) const;
+  /// A copy with one parameter replaced (or added).
+  MethodSpec with(const std::string& name, double value) const;
+  /// "family:name=value,..." (values printed with up to 6 significant digits).
+  std::string text() const;
+};
+
+/// Parses MethodSpec::text(); std::invalid_argument for a malformed spec.
+MethodSpec parse_method(const std::string& text);
+
+/// The host pipeline's defaults (DenoiseOptions) as a spec.
+MethodSpec ours_defaults();
+
+/// Our setting with windows that cover the same area on a cloud `factor`
+/// times as dense: base size times sqrt(factor), list cap times factor.
+MethodSpec ours_scaled_to_density(const MethodSpec& spec, double factor);
+
+struct MethodRun {
+  std::vector<double> xyz;
+  double seconds = 0;      // wall clock
+  double cpu_seconds = 0;  // all threads of the process
+};
+
+/// Denoises `noisy` (3n) on `threads` threads (where the method can use them).
+/// MLS takes its search radius `r` in length units, the others their own units.
+MethodRun run_method(const MethodSpec& spec, const std::vector<double>& noisy, int threads);
+
+}  // namespace ici3d::bench

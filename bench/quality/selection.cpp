@@ -1,0 +1,88 @@
+#include "selection.h"
+
+#include <limits>
+
+namespace ici3d::bench {
+
+namespace {
+
+double ratio(double value, double reference) {
+  return reference > 0 ? value / reference : (value > 0 ? std::numeric_limits<double>::infinity() : 0);
+}
+
+}  // namespace
+
+double relative_score(const Scores& method, const Scores& noisy) {
+  return 0.5 * (ratio(method.chamfer, noisy.chamfer) + ratio(method.p2m, noisy.p2m));
+}
+
+std::map<double, MethodSpec> best_per_sigma(const std::vector<Trial>& trials,
+                                            const std::string& family) {
+  // sigma -> spec text -> (sum, count), and the first spec seen per text.
+  std::map<double, std::vector<std::pair<std::string, std::pair<double, int>>>> sums;
+  std::map<std::string, MethodSpec> specs;
+  for (const Trial& t : trials) {
+    if (t.spec.family != family) continue;
+    const std::string key = t.spec.text();
+    specs.emplace(key, t.spec);
+    auto& level = sums[t.sigma];
+    auto it = level.begin();
+    while (it != level.end() && it->first != key) ++it;
+    if (it == level.end()) it = level.insert(level.end(), {key, {0.0, 0}});
+    it->second.first += t.score;
+    it->second.second += 1;
+  }
+  std::map<double, MethodSpec> best;
+  for (const auto& [sigma, level] : sums) {
+    double lowest = std::numeric_limits<double>::infinity();
+    for (const auto& [key, acc] : level) {
+      const double mean = acc.first / acc.second;
+      if (mean < lowest) {
+        lowest = mean;
+        best.insert_or_assign(sigma, specs.at(key));
+      }
+    }
+  }
+  return best;
+}
+
+SearchResult greedy_search(const MethodSpec& start,
+                           const std::vector<std::pair<std::string, std::vector<double>>>& grid,
+                           const Evaluator& evaluate, double time_budget, int rounds) {
+  std::map<std::string, Summary> seen;
+  auto summary_of = [&](const MethodSpec& spec) {
+    const std::string key = spec.text();
+    auto it = seen.find(key);
+    if (it == seen.end()) it = seen.emplace(key, evaluate(spec)).first;
+    return it->second;
+  };
+  SearchResult result;
+  result.chosen = start;
+  result.summary = summary_of(start);
+  result.start = result.summary;
+  const double limit = time_budget * result.summary.cpu_seconds;
+  for (int round = 0; round < rounds; ++round) {
+    const std::string before = result.chosen.text();
+    for (const auto& [parameter, values] : grid) {
+      MethodSpec best = result.chosen;
+      Summary best_summary = result.summary;
+      for (double value : values) {
+        const MethodSpec candidate = result.chosen.with(parameter, value);
+        if (round > 0 && seen.count(candidate.text())) continue;
+        const Summary s = summary_of(candidate);
+        const bool within = s.cpu_seconds <= limit;
+        result.steps.push_back({candidate, parameter, value, s, within});
+        if (within && s.score < best_summary.score) {
+          best = candidate;
+          best_summary = s;
+        }
+      }
+      result.chosen = best;
+      result.summary = best_summary;
+    }
+    if (result.chosen.text() == before) break;
+  }
+  return result;
+}
+
+}  // namespace ici3d::bench

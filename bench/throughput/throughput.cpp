@@ -1,0 +1,151 @@
+// One denoising pass on a synthetic cloud, timed as a whole through the host
+// pipeline and stage by stage through the library's exported functions.
+// Prints one CSV record (and the header with --header) on standard output.
+//
+//   ici3d_bench_throughput --points N [--threads T] [--sigma S] [--no-stages]
+
+#include <omp.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ici3d.h"
+#include "ici3d_host/denoise.h"
+#include "pass_stages.h"
+#include "run_info.h"
+#include "shapes.h"
+
+namespace {
+
+using namespace ici3d::bench;
+namespace host = ici3d::host;
+
+struct Arguments {
+  size_t points = 10000;
+  int threads = 0;
+  double sigma = 0.01;  // of the bounding-sphere radius
+  bool stages = true;
+  bool header = false;
+};
+
+[[noreturn]] void usage() {
+  std::fprintf(stderr,
+               "usage: ici3d_bench_throughput --points N [--threads T] [--sigma S] "
+               "[--no-stages] [--header]\n");
+  std::exit(2);
+}
+
+Arguments parse_arguments(int argc, char** argv) {
+  Arguments a;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (arg == "--points" && has_value) a.points = std::strtoull(argv[++i], nullptr, 10);
+    else if (arg == "--threads" && has_value) a.threads = std::atoi(argv[++i]);
+    else if (arg == "--sigma" && has_value) a.sigma = std::atof(argv[++i]);
+    else if (arg == "--no-stages") a.stages = false;
+    else if (arg == "--header") a.header = true;
+    else usage();
+  }
+  return a;
+}
+
+struct StageTimes {
+  double knn = 0, lists = 0, frames = 0, main_loop = 0, estimates = 0, spreading = 0;
+  double rest() const {
+    const double r = main_loop - estimates - spreading;
+    return r > 0 ? r : 0;
+  }
+};
+
+// The stages of one pass with the parameters the pipeline chose.
+StageTimes time_stages(const std::vector<double>& noisy, const host::DenoiseReport& report) {
+  const host::DenoiseOptions& o = report.effective;
+  PassSettings s;
+  s.k = o.k;
+  s.base_size = o.base_size;
+  s.num_scales = o.num_scales;
+  s.scale_ratio = o.scale_ratio;
+  s.list_cap = o.list_cap;
+  s.spacing = report.spacing;
+  s.sigma = report.sigma;
+  s.threads = o.threads;
+  StageTimes t;
+  PassInputs in = pass_inputs(noisy, s);
+  Stopwatch w;
+  build_knn(in, s);
+  t.knn = w.seconds();
+  w = Stopwatch();
+  build_candidate_lists(in, s);
+  t.lists = w.seconds();
+  w = Stopwatch();
+  build_frames(in, s);
+  t.frames = w.seconds();
+
+  std::vector<float> out(in.points.size());
+  std::vector<float> noise = in.noise;
+  w = Stopwatch();
+  {
+    const QuietStdout quiet;
+    main_loop3_parallel(in.lists.pointers.data(), in.lists.counts.data(), in.frames.data(),
+                        in.axes.data(), in.n, in.lists.longest, kDetailGamma, in.preselect,
+                        static_cast<float>(s.scale_ratio), in.size_norm, kRegWeight, kSigmaFactor,
+                        noise.data(), in.points.data(), s.num_scales, s.base_size, out.data());
+  }
+  t.main_loop = w.seconds();
+
+  w = Stopwatch();
+  const EstimateArrays e = run_estimates(in, s, kDetailGamma);
+  t.estimates = w.seconds();
+  SpreadSums sums;
+  w = Stopwatch();
+  run_spreading(in, s, e, sums);
+  t.spreading = w.seconds();
+  return t;
+}
+
+void print_header() {
+  std::printf(
+      "points,threads,total_s,estimate_s,neighbor_s,library_s,peak_rss_bytes,"
+      "rss_before_bytes,bytes_per_point,longest_list,knn_s,lists_s,frames_s,main_loop_s,"
+      "estimates_s,spreading_s,solve_update_s\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Arguments args = parse_arguments(argc, argv);
+  if (args.header) {
+    print_header();
+    if (args.points == 0) return 0;
+  }
+  if (args.threads > 0) omp_set_num_threads(args.threads);
+  const int threads = omp_get_max_threads();
+
+  Mesh mesh = machined_part_mesh();
+  normalise_to_unit_sphere(mesh);
+  const SurfaceSamples clean = sample_surface(mesh, args.points, seed_from("throughput"));
+  std::vector<double> noisy = add_gaussian_noise(clean.xyz, args.sigma, seed_from("throughput-noise"));
+  const std::vector<double> input = noisy;
+
+  const size_t rss_before = current_rss_bytes();
+  host::DenoiseOptions options;
+  options.threads = threads;
+  const host::DenoiseReport report = host::denoise_positions(noisy, options);
+  const size_t peak = peak_rss_bytes();
+  const double per_point =
+      static_cast<double>(peak > rss_before ? peak - rss_before : 0) / static_cast<double>(args.points);
+
+  StageTimes t;
+  if (args.stages) t = time_stages(input, report);
+  const host::PassReport& pass = report.passes.at(0);
+  std::printf("%zu,%d,%.4f,%.4f,%.4f,%.4f,%zu,%zu,%.1f,%d,%.4f,%.4f,%.4f,%.4f,%.4f,%.4f,%.4f\n",
+              args.points, threads, report.total_seconds, report.estimate_seconds,
+              pass.neighbor_seconds, pass.library_seconds, peak, rss_before, per_point,
+              pass.longest_list, t.knn, t.lists, t.frames, t.main_loop, t.estimates, t.spreading,
+              t.rest());
+  return 0;
+}
