@@ -1,0 +1,430 @@
+#!/usr/bin/env python3
+"""Turns the benchmark outputs into markdown tables and PNG charts.
+
+Inputs (any may be missing): quality.csv (ici3d_bench_quality),
+throughput.csv (ici3d_bench_throughput), micro.json (Google Benchmark).
+Writes into the output folder: quality_<points>.md, sweep.md,
+throughput.md, micro.md, summary.md and the charts (gnuplot, pngcairo).
+"""
+
+import argparse
+import csv
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+from collections import OrderedDict, defaultdict
+
+METHODS = ["noisy", "ours", "jet", "bilateral", "mls"]
+PEERS = ["jet", "bilateral", "mls"]
+TITLES = {
+    "noisy": "noisy input",
+    "ours": "ici3d",
+    "jet": "CGAL jet",
+    "bilateral": "CGAL bilateral",
+    "mls": "PCL MLS",
+}
+SHARP = ["fandisk", "cube", "machined"]
+
+
+def read_csv(path):
+    if not path or not os.path.exists(path):
+        return []
+    with open(path, newline="") as f:
+        return list(csv.DictReader(f))
+
+
+def fmt(value, digits=2):
+    return f"{value:.{digits}f}"
+
+
+def num(value):
+    """An integer with spaces between groups of three digits: 1 000 000."""
+    return f"{value:,.0f}".replace(",", " ")
+
+
+def mean(values):
+    values = list(values)
+    return sum(values) / len(values) if values else float("nan")
+
+
+# ---------------------------------------------------------------------------
+# Quality
+# ---------------------------------------------------------------------------
+
+
+def table_rows(rows, points):
+    """(mesh, sigma) -> method -> row, in the order the cells were run."""
+    cells = OrderedDict()
+    for r in rows:
+        if r["phase"] == "table" and int(r["points"]) == points:
+            cells.setdefault((r["mesh"], float(r["sigma"])), {})[r["method"]] = r
+    return cells
+
+
+def present_methods(cells):
+    seen = {m for per in cells.values() for m in per}
+    return [m for m in METHODS if m in seen]
+
+
+def best_marked(per, methods, key, digits):
+    """Cell texts with the lowest value among the denoisers in bold."""
+    values = {m: float(per[m][key]) for m in methods if m in per}
+    candidates = [m for m in values if m != "noisy"]
+    lowest = min((values[m] for m in candidates), default=None)
+    out = []
+    for m in methods:
+        if m not in values:
+            out.append("–")
+            continue
+        text = fmt(values[m], digits)
+        out.append(f"**{text}**" if m != "noisy" and values[m] == lowest else text)
+    return out
+
+
+def wins(cells, key):
+    """Cells where ours is lower than every peer present, and the cell count."""
+    won = total = 0
+    for per in cells.values():
+        peers = [float(per[m][key]) for m in PEERS if m in per]
+        if "ours" not in per or not peers:
+            continue
+        total += 1
+        won += float(per["ours"][key]) < min(peers)
+    return won, total
+
+
+def quality_markdown(cells, points):
+    methods = present_methods(cells)
+    head = "| mesh | σ | " + " | ".join(TITLES[m] for m in methods) + " |"
+    rule = "|---|---|" + "---:|" * len(methods)
+    lines = [f"### {num(points)} points", ""]
+    for key, title, digits in [
+        ("chamfer_e4", "Chamfer distance ×10⁴", 3),
+        ("p2m_e4", "Point-to-mesh distance ×10⁴", 3),
+    ]:
+        won, total = wins(cells, key)
+        lines += [f"**{title}** (lower is better; best denoiser in bold; ici3d lowest in "
+                  f"{won} of {total} cells)", "", head, rule]
+        for (mesh, sigma), per in cells.items():
+            lines.append(f"| {mesh} | {sigma:.0%} | " + " | ".join(best_marked(per, methods, key, digits)) + " |")
+        lines.append("")
+    sharp = [(k, per) for k, per in cells.items() if k[0] in SHARP]
+    if sharp:
+        won = sum(1 for _, per in sharp
+                  if "ours" in per and float(per["ours"]["normal_deg"]) <
+                  min(float(per[m]["normal_deg"]) for m in PEERS if m in per))
+        lines += [f"**Mean normal angle error, degrees** (sharp-edged shapes; PCA normals of the "
+                  f"output, 12 neighbours, against the closest mesh face; ici3d lowest in {won} of "
+                  f"{len(sharp)} cells)", "", head, rule]
+        for (mesh, sigma), per in sharp:
+            lines.append(f"| {mesh} | {sigma:.0%} | " + " | ".join(best_marked(per, methods, "normal_deg", 1)) + " |")
+        lines.append("")
+    lines += ["**Wall time per cloud, seconds** (mean over the cells; 2 threads)", "",
+              "| " + " | ".join(TITLES[m] for m in methods if m != "noisy") + " |",
+              "|" + "---:|" * (len(methods) - 1),
+              "| " + " | ".join(fmt(mean(float(per[m]["seconds"]) for per in cells.values() if m in per), 2)
+                               for m in methods if m != "noisy") + " |", ""]
+    settings = defaultdict(set)
+    for (mesh, sigma), per in cells.items():
+        for m in methods:
+            if m in per and m != "noisy":
+                settings[(m, sigma)].add(per[m]["spec"])
+    lines += ["**Settings** (peers: best per noise level on the 10 000-point sweep; ici3d: one "
+              "setting for all)", "", "| method | σ | setting |", "|---|---|---|"]
+    for (m, sigma), specs in sorted(settings.items(), key=lambda kv: (METHODS.index(kv[0][0]), kv[0][1])):
+        lines.append(f"| {TITLES[m]} | {sigma:.0%} | {'; '.join(sorted(specs))} |")
+    lines.append("")
+    return "\n".join(lines)
+
+
+def quality_chart(cells, points, path):
+    methods = [m for m in present_methods(cells)]
+    data = []
+    for (mesh, sigma), per in cells.items():
+        label = f"{mesh} {sigma:.0%}"
+        data.append([label] + [per[m]["chamfer_e4"] if m in per else "NaN" for m in methods]
+                    + [per[m]["p2m_e4"] if m in per else "NaN" for m in methods])
+    n = len(methods)
+    plots_cd = ", ".join(f"'$data' using {i + 2}:xtic(1) title '{TITLES[m]}'" for i, m in enumerate(methods))
+    plots_p2m = ", ".join(f"'$data' using {n + i + 2}:xtic(1) title '{TITLES[m]}'" for i, m in enumerate(methods))
+    script = f"""
+set terminal pngcairo size 1400,900 font ',9'
+set output '{path}'
+set multiplot layout 2,1 title '{points} points: errors ×10⁴ (log scale, lower is better)'
+set style data histograms
+set style histogram clustered gap 1
+set style fill solid 0.85 border -1
+set logscale y
+set grid ytics
+set xtics rotate by -40 scale 0
+set key top left horizontal
+set ylabel 'Chamfer ×10⁴'
+plot {plots_cd}
+set ylabel 'point-to-mesh ×10⁴'
+plot {plots_p2m}
+unset multiplot
+"""
+    run_gnuplot(script, data)
+
+
+# ---------------------------------------------------------------------------
+# Sweeps
+# ---------------------------------------------------------------------------
+
+
+def sweep_markdown(rows):
+    lines = ["### Peers on the 10 000-point clouds", "",
+             "Mean relative score over the meshes (½·(Chamfer/Chamfer of the input + "
+             "P2M/P2M of the input); lower is better); the setting kept per noise level in bold.", ""]
+    scores = defaultdict(list)
+    sigmas = sorted({float(r["sigma"]) for r in rows if r["phase"] == "sweep"})
+    kept = {(r["method"], float(r["sigma"]), r["spec"]) for r in rows
+            if r["phase"] == "table" and r["method"] in PEERS}
+    for r in rows:
+        if r["phase"] == "sweep" and r["method"] in PEERS:
+            scores[(r["spec"], float(r["sigma"]))].append(float(r["score"]))
+    specs = list(OrderedDict.fromkeys(r["spec"] for r in rows if r["phase"] == "sweep" and r["method"] in PEERS))
+    lines += ["| setting | " + " | ".join(f"σ {s:.0%}" for s in sigmas) + " | mean time, s |",
+              "|---|" + "---:|" * (len(sigmas) + 1)]
+    for spec in specs:
+        family = spec.split(":")[0]
+        cells = []
+        for s in sigmas:
+            text = fmt(mean(scores[(spec, s)]), 3)
+            cells.append(f"**{text}**" if (family, s, spec) in kept else text)
+        t = mean(float(r["seconds"]) for r in rows if r["phase"] == "sweep" and r["spec"] == spec)
+        lines.append(f"| `{spec}` | " + " | ".join(cells) + f" | {fmt(t, 2)} |")
+    lines += ["", "### ici3d parameters (greedy search, one parameter at a time, two rounds)", "",
+              "Each line: one setting, mean over all 10 000-point clouds. Time budget: mean CPU time "
+              "at most twice that of the starting setting (the current defaults).", "",
+              "| step | setting | score | " + " | ".join(f"σ {s:.0%}" for s in sigmas) +
+              " | wall s | CPU s |", "|---|---|---:|" + "---:|" * len(sigmas) + "---:|---:|"]
+    per_sigma = defaultdict(list)
+    for r in rows:
+        if r["phase"] == "sweep" and r["method"] == "ours":
+            per_sigma[(r["spec"], float(r["sigma"]))].append(float(r["score"]))
+    for r in rows:
+        if r["phase"] != "search":
+            continue
+        note = r["note"]
+        spec = r["spec"].replace("ours:", "")
+        by_sigma = " | ".join(fmt(mean(per_sigma[(r["spec"], s)]), 3) for s in sigmas)
+        score = fmt(float(r["score"]), 4)
+        if note == "chosen":
+            note, spec, score = "**chosen**", f"**{spec}**", f"**{score}**"
+        lines.append(f"| {note} | {spec} | {score} | {by_sigma} | {fmt(float(r['seconds']), 2)} | "
+                     f"{fmt(float(r['cpu_s']), 2)} |")
+    lines.append("")
+    return "\n".join(lines)
+
+
+def density_markdown(rows):
+    checks = [r for r in rows if r["phase"] == "density"]
+    if not checks:
+        return ""
+    lines = ["### Density check: ici3d windows scaled to the denser cloud", "",
+             "| mesh | σ | points | setting | Chamfer ×10⁴ | P2M ×10⁴ | normal ° | wall s |",
+             "|---|---|---|---|---:|---:|---:|---:|"]
+    table = {(r["mesh"], r["sigma"], r["points"], r["method"]): r for r in rows if r["phase"] == "table"}
+    for c in checks:
+        for r in [table.get((c["mesh"], c["sigma"], c["points"], "ours")), c] + \
+                 [table.get((c["mesh"], c["sigma"], c["points"], m)) for m in PEERS]:
+            if r is None:
+                continue
+            lines.append(f"| {r['mesh']} | {float(r['sigma']):.0%} | {r['points']} | `{r['spec']}` | "
+                         f"{fmt(float(r['chamfer_e4']), 3)} | {fmt(float(r['p2m_e4']), 3)} | "
+                         f"{fmt(float(r['normal_deg']), 1)} | {fmt(float(r['seconds']), 2)} |")
+    lines.append("")
+    return "\n".join(lines)
+
+
+# ---------------------------------------------------------------------------
+# Throughput and micro-benchmarks
+# ---------------------------------------------------------------------------
+
+STAGES = [("estimate_s", "spacing and noise estimates"), ("knn_s", "k-NN table"), ("lists_s", "candidate lists"), ("frames_s", "frames"),
+          ("estimates_s", "ICI estimates"), ("spreading_s", "spreading"),
+          ("solve_update_s", "fusion, solves, noise update")]
+
+
+def throughput_markdown(rows):
+    lines = ["| points | threads | pass, s | points/s | peak RSS, MiB | bytes/point | longest list | "
+             + " | ".join(f"{name}, s" for _, name in STAGES) + " |",
+             "|---:|---:|---:|---:|---:|---:|---:|" + "---:|" * len(STAGES)]
+    for r in rows:
+        n = int(r["points"])
+        total = float(r["total_s"])
+        stages = " | ".join(fmt(float(r[k]), 3) if float(r["main_loop_s"]) > 0 else "–" for k, _ in STAGES)
+        lines.append(f"| {num(n)} | {r['threads']} | {fmt(total, 2)} | {num(n / total)} | "
+                     f"{num(int(r['peak_rss_bytes']) / 2**20)} | {num(float(r['bytes_per_point']))} | "
+                     f"{r['longest_list']} | {stages} |")
+    speedups = []
+    by_size = defaultdict(dict)
+    for r in rows:
+        by_size[int(r["points"])][int(r["threads"])] = float(r["total_s"])
+    for n, times in sorted(by_size.items()):
+        if 1 in times and len(times) > 1:
+            most = max(times)
+            speedups.append(f"{num(n)} points: {times[1] / times[most]:.2f}× with {most} threads")
+    lines += ["", "Speed-up of the whole pass from 1 thread: " + ("; ".join(speedups) or "not measured") + ".", ""]
+    return "\n".join(lines)
+
+
+def throughput_chart(rows, path):
+    """Stacked seconds per 100 000 points of each stage, one bar per cloud size."""
+    best = {}
+    for r in rows:
+        n = int(r["points"])
+        if float(r["main_loop_s"]) > 0 and (n not in best or int(r["threads"]) > int(best[n]["threads"])):
+            best[n] = r
+    if not best:
+        return
+    data = []
+    for n, r in sorted(best.items()):
+        scale = 1e5 / n
+        data.append([f"{num(n)} points, {r['threads']} threads"]
+                    + [str(float(r[k]) * scale) for k, _ in STAGES])
+    plots = ", ".join(f"'$data' using {i + 2}{':xtic(1)' if i == 0 else ''} title '{name}'"
+                      for i, (_, name) in enumerate(STAGES))
+    script = f"""
+set terminal pngcairo size 900,500 font ',9'
+set output '{path}'
+set title 'Time of one pass by stage, seconds per 100 000 points (lower is better)'
+set style data histograms
+set style histogram rowstacked
+set style fill solid 0.85 border -1
+set boxwidth 0.6
+set grid ytics
+set yrange [0:*]
+set key outside right
+plot {plots}
+"""
+    run_gnuplot(script, data)
+
+
+def human_time(value, unit):
+    """A duration in the largest unit that keeps it at 1 or more: 1650 ns -> 1.65 µs."""
+    units = ["ns", "us", "ms", "s"]
+    k = units.index(unit) if unit in units else 0
+    while value >= 1000 and k + 1 < len(units):
+        value /= 1000
+        k += 1
+    return f"{value:.3g} {units[k].replace('us', 'µs')}"
+
+
+def micro_markdown(path):
+    if not path or not os.path.exists(path):
+        return ""
+    with open(path) as f:
+        report = json.load(f)
+    lines = ["| benchmark | wall time | CPU time | items/s |", "|---|---:|---:|---:|"]
+    for b in report.get("benchmarks", []):
+        if b.get("run_type", "iteration") != "iteration":
+            continue
+        unit = b.get("time_unit", "ns")
+        items = b.get("items_per_second")
+        lines.append(f"| `{b['name']}` | {human_time(b['real_time'], unit)} | "
+                     f"{human_time(b['cpu_time'], unit)} | " + (num(items) if items else "–") + " |")
+    ctx = report.get("context", {})
+    lines += ["", f"{ctx.get('num_cpus', '?')} CPUs at {ctx.get('mhz_per_cpu', '?')} MHz, load average "
+              f"{', '.join(f'{x:.1f}' for x in ctx.get('load_avg', []))} at the start.", ""]
+    return "\n".join(lines)
+
+
+# ---------------------------------------------------------------------------
+# Summary for the README
+# ---------------------------------------------------------------------------
+
+
+def summary_markdown(rows, throughput):
+    sizes = sorted({int(r["points"]) for r in rows if r["phase"] == "table"})
+    lines = []
+    if sizes:
+        methods = [m for m in METHODS if any(r["method"] == m and r["phase"] == "table" for r in rows)]
+        lines += ["| | " + " | ".join(TITLES[m] for m in methods) + " |", "|---|" + "---:|" * len(methods)]
+        for n in sizes:
+            cells = table_rows(rows, n)
+            for key, title in [("chamfer_e4", "Chamfer ×10⁴"), ("p2m_e4", "point-to-mesh ×10⁴")]:
+                values = [mean(float(per[m][key]) for per in cells.values() if m in per) for m in methods]
+                won, total = wins(cells, key)
+                lines.append(f"| {title}, {num(n)} points (mean; ici3d best in {won}/{total} cells) | "
+                             + " | ".join(fmt(v, 3) for v in values) + " |")
+            sharp = [per for k, per in cells.items() if k[0] in SHARP]
+            if sharp:
+                values = [mean(float(per[m]["normal_deg"]) for per in sharp if m in per) for m in methods]
+                lines.append(f"| normal error on sharp shapes, °, {num(n)} points | "
+                             + " | ".join(fmt(v, 1) for v in values) + " |")
+            values = [mean(float(per[m]["seconds"]) for per in cells.values() if m in per) for m in methods]
+            lines.append(f"| seconds per {num(n)}-point cloud (2 threads) | "
+                         + " | ".join("–" if m == "noisy" else fmt(v, 2) for m, v in zip(methods, values)) + " |")
+        ref = [float(r["seconds"]) for r in rows if r["phase"] == "reference"]
+        if ref:
+            n = int(next(r["points"] for r in rows if r["phase"] == "reference"))
+            ours = mean(float(r["seconds"]) for r in rows
+                        if r["phase"] == "table" and r["method"] == "ours" and int(r["points"]) == n)
+            lines += ["", f"One pass over {num(n)} points: {ours:.2f} s for ici3d against {mean(ref):.2f} s "
+                      f"for CGAL jet smoothing with k = 24 ({ours / mean(ref):.1f}×)."]
+    if throughput:
+        parts = []
+        for r in throughput:
+            if int(r["threads"]) >= max(int(x["threads"]) for x in throughput if x["points"] == r["points"]):
+                n = int(r["points"])
+                parts.append(f"{num(n)} points: {num(n / float(r['total_s']))} points/s, "
+                             f"{num(float(r['bytes_per_point']))} bytes/point")
+        lines += ["", "Throughput of one pass (host pipeline, 2 threads): " + "; ".join(parts) + "."]
+    return "\n".join(lines) + "\n"
+
+
+# ---------------------------------------------------------------------------
+
+
+def run_gnuplot(script, data):
+    if not shutil.which("gnuplot"):
+        print("report: gnuplot not found, no chart")
+        return
+    block = "$data << EOD\n" + "\n".join(" ".join(f'"{c}"' if i == 0 else str(c) for i, c in enumerate(row))
+                                       for row in data) + "\nEOD\n"
+    with tempfile.NamedTemporaryFile("w", suffix=".gp", delete=False) as f:
+        f.write(block + script)
+        name = f.name
+    try:
+        subprocess.run(["gnuplot", name], check=True)
+    finally:
+        os.unlink(name)
+
+
+def write(path, text):
+    with open(path, "w") as f:
+        f.write(text)
+    print(f"report: wrote {path}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--quality", help="quality CSV")
+    parser.add_argument("--throughput", help="throughput CSV")
+    parser.add_argument("--micro", help="Google Benchmark JSON")
+    parser.add_argument("--out", required=True, help="output folder")
+    args = parser.parse_args()
+    os.makedirs(args.out, exist_ok=True)
+    rows = read_csv(args.quality)
+    throughput = read_csv(args.throughput)
+    for n in sorted({int(r["points"]) for r in rows if r["phase"] == "table"}):
+        cells = table_rows(rows, n)
+        write(os.path.join(args.out, f"quality_{n}.md"), quality_markdown(cells, n))
+        quality_chart(cells, n, os.path.join(args.out, f"quality_{n}.png"))
+    if rows:
+        write(os.path.join(args.out, "sweep.md"), sweep_markdown(rows) + "\n" + density_markdown(rows))
+    if throughput:
+        write(os.path.join(args.out, "throughput.md"), throughput_markdown(throughput))
+        throughput_chart(throughput, os.path.join(args.out, "throughput.png"))
+    micro = micro_markdown(args.micro)
+    if micro:
+        write(os.path.join(args.out, "micro.md"), micro)
+    write(os.path.join(args.out, "summary.md"), summary_markdown(rows, throughput))
+
+
+if __name__ == "__main__":
+    main()
