@@ -90,8 +90,9 @@ class CliTest : public ::testing::Test {
     CliResult result;
     if (std::system("command -v script >/dev/null 2>&1") != 0) return result;
     const fs::path shown = dir_ / ".terminal";
-    const std::string command = "cd '" + dir_.string() + "' && script -qec \"'" ICI3D_CLI_PATH
-                                "' " + args + "\" /dev/null </dev/null >'" + shown.string() + "'";
+    const std::string command = "cd '" + dir_.string() +
+                                "' && script -qec \"'" ICI3D_CLI_PATH "' " + args +
+                                "\" /dev/null </dev/null >'" + shown.string() + "'";
     const int status = std::system(command.c_str());
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.out = read_file(shown);
@@ -124,8 +125,8 @@ inline std::string noisy_grid_ply(int side, double noise, uint32_t seed) {
   };
   for (int i = 0; i < side * side; ++i) {
     const double z = noise > 0 ? noise * (2 * next_uniform() - 1) : 0.0;
-    ply << (i % side) << ' ' << (i / side) << ' ' << z << ' ' << (i * 7) % 256 << ' '
-        << 0.25 * i << ' ' << i << '\n';
+    ply << (i % side) << ' ' << (i / side) << ' ' << z << ' ' << (i * 7) % 256 << ' ' << 0.25 * i
+        << ' ' << i << '\n';
   }
   return ply.str();
 }

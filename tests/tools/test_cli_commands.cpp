@@ -17,7 +17,8 @@ uint32_t big_endian_u32(const std::string& bytes, size_t at) {
 // Mean distances printed by `compare --json`, in input order.
 std::vector<double> mean_distances(const std::string& json) {
   std::vector<double> means;
-  for (const std::string& value : json_values(json, "mean_distance")) means.push_back(std::stod(value));
+  for (const std::string& value : json_values(json, "mean_distance"))
+    means.push_back(std::stod(value));
   return means;
 }
 
@@ -63,7 +64,8 @@ TEST_F(CliSynth, CompareTableAndDenoisingGetCloser) {
   const CliResult table = run_ok("compare --shape sphere s.ply d.ply");
   EXPECT_NE(table.out.find("s.ply"), std::string::npos);
   EXPECT_NE(table.out.find("mean"), std::string::npos);
-  const std::vector<double> means = mean_distances(run_ok("compare --json --shape sphere s.ply d.ply").out);
+  const std::vector<double> means =
+      mean_distances(run_ok("compare --json --shape sphere s.ply d.ply").out);
   ASSERT_EQ(means.size(), 2u);
   EXPECT_LT(means[1], 0.7 * means[0]);
 }
@@ -73,8 +75,9 @@ class CliInfo : public CliTest {};
 TEST_F(CliInfo, DescribesCountsBoundsAttributesAndEstimates) {
   write_file(path("grid.ply"), noisy_grid_ply(10, 0.0, 1));
   const CliResult text = run_ok("info grid.ply");
-  for (const char* expected : {"points:      100", "intensity        float32", "label            int32",
-                               "bounds max:  9 9 0", "spacing:     1", "duplicates:  0"})
+  for (const char* expected :
+       {"points:      100", "intensity        float32", "label            int32",
+        "bounds max:  9 9 0", "spacing:     1", "duplicates:  0"})
     EXPECT_NE(text.out.find(expected), std::string::npos) << expected << "\n" << text.out;
   const CliResult json = run_ok("info grid.ply --json");
   EXPECT_NE(json.out.find("\"points\": 100"), std::string::npos);
@@ -110,7 +113,8 @@ TEST_F(CliRender, WritesAPngOfTheRequestedSize) {
 TEST_F(CliRender, ColoursByAnAttributeSomeInputHas) {
   run_ok("synth sphere s.ply --points 3000 --noise 0.02 -q");
   run_ok("denoise s.ply d.ply --extra displacement -q");
-  const CliResult result = run_ok("render s.ply d.ply -o c.png --color-by displacement --range 0,0.02");
+  const CliResult result =
+      run_ok("render s.ply d.ply -o c.png --color-by displacement --range 0,0.02");
   EXPECT_NE(result.err.find("s.ply: no attribute 'displacement'"), std::string::npos) << result.err;
   expect_png("c.png", 1200, 600);
   EXPECT_EQ(run("render s.ply -o c2.png --color-by displacement").exit_code, 3);

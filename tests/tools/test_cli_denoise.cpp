@@ -29,10 +29,14 @@ TEST_F(CliDenoise, KeepsEveryAttributeAndThePointOrder) {
   const PointCloud out = read_cloud(path("out.ply"));
   ASSERT_EQ(out.size(), in.size());
   const std::vector<std::pair<std::string, ScalarType>> expected = {
-      {"red", ScalarType::UInt8},          {"intensity", ScalarType::Float32},
-      {"label", ScalarType::Int32},        {"noise_sigma", ScalarType::Float32},
-      {"displacement", ScalarType::Float32}, {"nx", ScalarType::Float32},
-      {"ny", ScalarType::Float32},         {"nz", ScalarType::Float32}};
+      {"red", ScalarType::UInt8},
+      {"intensity", ScalarType::Float32},
+      {"label", ScalarType::Int32},
+      {"noise_sigma", ScalarType::Float32},
+      {"displacement", ScalarType::Float32},
+      {"nx", ScalarType::Float32},
+      {"ny", ScalarType::Float32},
+      {"nz", ScalarType::Float32}};
   ASSERT_EQ(out.attributes.size(), expected.size());
   for (size_t a = 0; a < expected.size(); ++a) {
     EXPECT_EQ(out.attributes[a].name, expected[a].first);
@@ -94,8 +98,9 @@ TEST_F(CliDenoise, ReadsStandardInput) {
 
 TEST_F(CliDenoise, ReportHoldsTheEffectiveParameters) {
   write_file(path("grid.ply"), noisy_grid_ply(20, 0.1, 5));
-  run_ok("denoise grid.ply out.ply --sigma 0.05 --k 12 --preset smooth --passes 2 "
-         "--scales 2 --threads 1 --report r.json -q");
+  run_ok(
+      "denoise grid.ply out.ply --sigma 0.05 --k 12 --preset smooth --passes 2 "
+      "--scales 2 --threads 1 --report r.json -q");
   const std::string json = read_file(path("r.json"));
   EXPECT_EQ(json_value(json, "sigma"), "0.05");
   EXPECT_EQ(json_value(json, "sigma_estimated"), "false");
@@ -128,7 +133,8 @@ TEST_F(CliDenoise, DegenerateCloudsPassThrough) {
     const CliResult result = run("denoise " + std::string(name) + " out_" + name +
                                  " --extra sigma,displacement,normal --report r.json --force");
     ASSERT_EQ(result.exit_code, 0) << name << "\n" << result.err;
-    const PointCloud in = read_cloud(path(name)), out = read_cloud(path(std::string("out_") + name));
+    const PointCloud in = read_cloud(path(name)),
+                     out = read_cloud(path(std::string("out_") + name));
     EXPECT_EQ(out.xyz, in.xyz) << name;
     EXPECT_EQ(run("info " + std::string(name)).exit_code, 0) << name;
     EXPECT_EQ(run("render " + std::string(name) + " -o p.png --force").exit_code, 0) << name;

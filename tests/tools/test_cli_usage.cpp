@@ -30,13 +30,13 @@ TEST_F(CliUsage, VersionAndHelpSucceed) {
 }
 
 TEST_F(CliUsage, BadCommandLinesAreUsageErrors) {
-  for (const char* args : {"", "frobnicate", "denoise grid.ply", "denoise grid.ply out.ply --bogus",
-                           "denoise grid.ply out.ply --passes 0", "denoise grid.ply out.ply --preset x",
-                           "denoise grid.ply out.ply --extra sigma,bogus",
-                           "denoise grid.ply out.ply --scale-ratio 1",
-                           "denoise grid.ply out.ply --sigma -1", "denoise grid.ply out.unknown",
-                           "denoise grid.ply -", "synth torus t.ply", "render grid.ply",
-                           "render grid.ply -o a.png --labels a,b", "compare grid.ply"}) {
+  for (const char* args :
+       {"", "frobnicate", "denoise grid.ply", "denoise grid.ply out.ply --bogus",
+        "denoise grid.ply out.ply --passes 0", "denoise grid.ply out.ply --preset x",
+        "denoise grid.ply out.ply --extra sigma,bogus", "denoise grid.ply out.ply --scale-ratio 1",
+        "denoise grid.ply out.ply --sigma -1", "denoise grid.ply out.unknown", "denoise grid.ply -",
+        "synth torus t.ply", "render grid.ply", "render grid.ply -o a.png --labels a,b",
+        "compare grid.ply"}) {
     const CliResult result = run(args);
     EXPECT_EQ(result.exit_code, kUsage) << args << "\n" << result.err;
     EXPECT_NE(result.err.find("error"), std::string::npos) << args;
@@ -51,8 +51,9 @@ TEST_F(CliUsage, MessagesNameTheOffendingOption) {
 }
 
 TEST_F(CliUsage, UnreadableInputsAreInputErrors) {
-  write_file(path("bad.ply"), "ply\nformat ascii 1.0\nelement vertex 2\nproperty float x\n"
-                              "property float y\nproperty float z\nend_header\n0 0 0\n1 x 0\n");
+  write_file(path("bad.ply"),
+             "ply\nformat ascii 1.0\nelement vertex 2\nproperty float x\n"
+             "property float y\nproperty float z\nend_header\n0 0 0\n1 x 0\n");
   const CliResult missing = run("denoise nothere.ply out.ply");
   EXPECT_EQ(missing.exit_code, kInput);
   EXPECT_NE(missing.err.find("nothere.ply"), std::string::npos);

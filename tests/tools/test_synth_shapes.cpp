@@ -25,15 +25,17 @@ TEST(SynthShapes, SampledPointsLieOnTheSurface) {
 
 TEST(SynthShapes, PartDistancesAtKnownPoints) {
   const Shape part = Shape::make("part");
-  EXPECT_NEAR(part.distance({-0.5, 0, 0.81}), 0.01, 1e-12);      // above the tall top
-  EXPECT_NEAR(part.distance({0.5, 0, 0.2}), 0.25, 1e-12);        // on the bore's axis
-  EXPECT_NEAR(part.distance({0.5, 0.1, 0.45}), std::hypot(0.15, 0.05), 1e-12);  // above the bore: its rim
+  EXPECT_NEAR(part.distance({-0.5, 0, 0.81}), 0.01, 1e-12);  // above the tall top
+  EXPECT_NEAR(part.distance({0.5, 0, 0.2}), 0.25, 1e-12);    // on the bore's axis
+  EXPECT_NEAR(part.distance({0.5, 0.1, 0.45}), std::hypot(0.15, 0.05),
+              1e-12);                                                   // above the bore: its rim
   EXPECT_NEAR(part.distance({1.1, 0.7, 0.5}), std::sqrt(0.03), 1e-12);  // beyond a corner
-  EXPECT_NEAR(part.distance({0.05, 0, 0.47}), 0.05, 1e-12);      // in front of the step
-  EXPECT_NEAR(part.distance({-0.5, 0, 0.4}), 0.4, 1e-12);        // inside: the tall top/ends
-  EXPECT_NEAR(part.distance({0.9, 0.55, 0.02}), 0.02, 1e-12);    // inside near the bottom
-  EXPECT_NEAR(part.area(), 2.4 + 1.2 + 1.2 + 0.48 + 0.96 + 0.48 + 2.4 +
-                               2 * 3.14159265358979 * 0.25 * 0.4 - 2 * 3.14159265358979 * 0.0625,
+  EXPECT_NEAR(part.distance({0.05, 0, 0.47}), 0.05, 1e-12);             // in front of the step
+  EXPECT_NEAR(part.distance({-0.5, 0, 0.4}), 0.4, 1e-12);               // inside: the tall top/ends
+  EXPECT_NEAR(part.distance({0.9, 0.55, 0.02}), 0.02, 1e-12);           // inside near the bottom
+  EXPECT_NEAR(part.area(),
+              2.4 + 1.2 + 1.2 + 0.48 + 0.96 + 0.48 + 2.4 + 2 * 3.14159265358979 * 0.25 * 0.4 -
+                  2 * 3.14159265358979 * 0.0625,
               1e-9);
 }
 

@@ -59,8 +59,8 @@ host::Format output_format(const std::string& path, const std::string& format_op
   const host::Format chosen = format_from_name(format_option);
   if (chosen != host::Format::Auto) return chosen;
   if (path == "-")
-    throw UsageError(fmt::format("{}: writing to standard output needs --format ply|xyz|pcd",
-                                 option_name));
+    throw UsageError(
+        fmt::format("{}: writing to standard output needs --format ply|xyz|pcd", option_name));
   const host::Format by_extension = host::format_from_extension(path);
   if (by_extension == host::Format::Auto)
     throw UsageError(fmt::format(
@@ -93,8 +93,8 @@ void check_output_path(const std::string& path, bool force, std::string_view opt
   if (path.empty()) throw UsageError(fmt::format("{}: empty file name", option_name));
   for (const std::string& input : inputs) {
     if (input != "-" && same_file(path, input))
-      throw OutputError(fmt::format("{}: '{}' is also an input; refusing to replace it",
-                                    option_name, path));
+      throw OutputError(
+          fmt::format("{}: '{}' is also an input; refusing to replace it", option_name, path));
   }
   std::error_code error;
   if (fs::is_directory(path, error))
@@ -108,7 +108,8 @@ void check_output_path(const std::string& path, bool force, std::string_view opt
 
 static void write_to_stdout(const std::string& bytes) {
   std::fflush(stdout);
-  if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)
+  if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() ||
+      std::fflush(stdout) != 0)
     throw OutputError(std::string("<stdout>: write failed: ") + std::strerror(errno));
 }
 
@@ -159,11 +160,8 @@ void save_text(const std::string& path, const std::string& text) {
   }
 }
 
-size_t count_finite(const std::vector<double>& xyz) {
-  size_t finite = 0;
-  for (size_t i = 0; i + 2 < xyz.size(); i += 3)
-    finite += std::isfinite(xyz[i]) && std::isfinite(xyz[i + 1]) && std::isfinite(xyz[i + 2]);
-  return finite;
+std::string count_of(size_t n, std::string_view noun) {
+  return fmt::format("{} {}{}", n, noun, n == 1 ? "" : "s");
 }
 
 std::string format_length(double value) {

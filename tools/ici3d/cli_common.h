@@ -3,13 +3,13 @@
 // that select them, messages on standard error, and reading and writing
 // clouds with errors that name the file.
 
+#include <fmt/core.h>
+
 #include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <fmt/core.h>
 
 #include "ici3d_host/io.h"
 #include "ici3d_host/point_cloud.h"
@@ -129,8 +129,8 @@ void save_text(const std::string& path, const std::string& text);
 /// True when both paths name the same existing file.
 bool same_file(const std::string& a, const std::string& b);
 
-/// Points whose three coordinates are finite.
-size_t count_finite(const std::vector<double>& xyz);
+/// "1 point", "2 points".
+std::string count_of(size_t n, std::string_view noun);
 
 /// A length for people: 4 significant digits, "n/a" for NaN.
 std::string format_length(double value);

@@ -1,12 +1,11 @@
 // ici3d compare --shape NAME IN...: distance of each cloud to the exact
 // surface of a synthetic shape.
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
-
-#include <CLI/CLI.hpp>
 
 #include "cli_common.h"
 #include "json.h"
@@ -68,8 +67,8 @@ std::string as_table(const CompareArgs& a, const std::vector<SurfaceDistances>& 
   size_t width = 4;
   for (const std::string& input : a.inputs) width = std::max(width, input.size());
   std::string out = fmt::format("distance to the true surface of the {}\n", a.shape);
-  out += fmt::format("{:<{}}  {:>9}  {:>11}  {:>11}  {:>11}\n", "file", width, "points",
-                     "mean", "rms", "max");
+  out += fmt::format("{:<{}}  {:>9}  {:>11}  {:>11}  {:>11}\n", "file", width, "points", "mean",
+                     "rms", "max");
   for (size_t k = 0; k < results.size(); ++k) {
     const SurfaceDistances& d = results[k];
     out += fmt::format("{:<{}}  {:>9}  {:>11}  {:>11}  {:>11}\n", a.inputs[k], width, d.measured,
@@ -81,7 +80,8 @@ std::string as_table(const CompareArgs& a, const std::vector<SurfaceDistances>& 
 void run_compare(const CompareArgs& a) {
   const Shape shape = Shape::make(a.shape);
   std::vector<SurfaceDistances> results;
-  for (const std::string& input : a.inputs) results.push_back(measure(shape, load_cloud(input).xyz));
+  for (const std::string& input : a.inputs)
+    results.push_back(measure(shape, load_cloud(input).xyz));
   save_text("-", a.json ? as_json(a, results) : as_table(a, results));
 }
 
@@ -92,7 +92,8 @@ Command add_compare_command(CLI::App& parent, const GlobalOptions&) {
       "compare", "Distance of clouds to the exact surface of a synth shape (mean, rms, max)");
   auto a = std::make_shared<CompareArgs>();
   app->add_option("--shape", a->shape, "The shape the clouds sample (as given to synth)")
-      ->required()->check(CLI::IsMember(Shape::names()));
+      ->required()
+      ->check(CLI::IsMember(Shape::names()));
   app->add_option("IN", a->inputs, "Clouds to measure")->required();
   app->add_flag("--json", a->json, "Print JSON instead of a table");
   return {app, [a] { run_compare(*a); }};

@@ -2,10 +2,9 @@
 
 #include <omp.h>
 
+#include <CLI/CLI.hpp>
 #include <chrono>
 #include <memory>
-
-#include <CLI/CLI.hpp>
 
 #include "cli_common.h"
 #include "ici3d_host/denoise.h"
@@ -43,32 +42,44 @@ void add_options(CLI::App& app, DenoiseArgs& a) {
       ->required();
   app.add_option("--sigma", a.options.sigma,
                  "Noise standard deviation, in the cloud's length unit; 0 estimates it")
-      ->check(CLI::NonNegativeNumber)->capture_default_str();
+      ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
   app.add_option("--spacing", a.options.spacing,
                  "Point spacing, in the cloud's length unit; 0 estimates it")
-      ->check(CLI::NonNegativeNumber)->capture_default_str();
+      ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
   app.add_option("--preset", a.preset, "detail keeps edges and fine detail, smooth smooths more")
-      ->check(CLI::IsMember({"detail", "smooth"}))->capture_default_str();
+      ->check(CLI::IsMember({"detail", "smooth"}))
+      ->capture_default_str();
   app.add_option("--passes", a.options.passes, "Denoising passes, each on the previous result")
-      ->check(CLI::Range(1, 100))->capture_default_str();
+      ->check(CLI::Range(1, 100))
+      ->capture_default_str();
   app.add_option("--k", a.options.k, "Neighbours (the point included) of each local frame")
-      ->check(CLI::Range(3, 1000))->capture_default_str();
+      ->check(CLI::Range(3, 1000))
+      ->capture_default_str();
   app.add_option("--base-size", a.options.base_size,
                  "Half-size of the smallest window, in spacings")
-      ->check(CLI::Range(1, 1000))->capture_default_str();
-  app.add_option("--scales", a.options.num_scales, "Window sizes tried beyond the smallest")
-      ->check(CLI::Range(0, 30))->capture_default_str();
-  app.add_option("--scale-ratio", a.options.scale_ratio, "Growth of the window from one size to the next")
+      ->check(CLI::Range(1, 1000))
       ->capture_default_str();
-  app.add_option("--list-cap", a.options.list_cap,
-                 "Most candidates per window (bounds memory, about 20 bytes per candidate and point)")
-      ->check(CLI::Range(4, 100000))->capture_default_str();
+  app.add_option("--scales", a.options.num_scales, "Window sizes tried beyond the smallest")
+      ->check(CLI::Range(0, 30))
+      ->capture_default_str();
+  app.add_option("--scale-ratio", a.options.scale_ratio,
+                 "Growth of the window from one size to the next")
+      ->capture_default_str();
+  app.add_option(
+         "--list-cap", a.options.list_cap,
+         "Most candidates per window (bounds memory, about 20 bytes per candidate and point)")
+      ->check(CLI::Range(4, 100000))
+      ->capture_default_str();
   app.add_option("--threads", a.options.threads, "Threads; 0 uses every core")
-      ->check(CLI::NonNegativeNumber)->capture_default_str();
+      ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
   app.add_option("--extra", a.extra,
                  "Extra attributes to write, comma separated: sigma (noise_sigma), displacement, "
                  "normal (nx, ny, nz)")
-      ->delimiter(',')->check(CLI::IsMember({"sigma", "displacement", "normal"}));
+      ->delimiter(',')
+      ->check(CLI::IsMember({"sigma", "displacement", "normal"}));
   app.add_option("--report", a.report,
                  "Write a JSON report: effective parameters, estimates, timings, counts");
   app.add_option("--format", a.format, "Output format; default: from OUT's extension")
@@ -139,19 +150,26 @@ const char* source_of(bool estimated) { return estimated ? "estimated" : "given"
 
 void print_summary(const Console& console, const host::DenoiseReport& r) {
   console.note("spacing {} ({}), noise sigma {} ({})", format_length(r.spacing),
-               source_of(r.spacing_estimated), format_length(r.sigma), source_of(r.sigma_estimated));
+               source_of(r.spacing_estimated), format_length(r.sigma),
+               source_of(r.sigma_estimated));
   if (r.points - r.non_finite < 3)
     console.warn("fewer than 3 points with finite coordinates: written unchanged");
   if (r.non_finite > 0)
-    console.warn("{} points with non-finite coordinates were left as they are", r.non_finite);
+    console.warn("{} with non-finite coordinates left as they are",
+                 count_of(r.non_finite, "point"));
   if (r.degenerate > 0 && r.points - r.non_finite >= 3)
-    console.note("{} points kept in place (degenerate neighbourhood)", r.degenerate);
+    console.note("{} kept in place (degenerate neighbourhood)", count_of(r.degenerate, "point"));
+  console.detail(
+      "estimates: {:.2f} s; noise estimate skipped {} (too few neighbours) and {} "
+      "(collinear)",
+      r.estimate_seconds, count_of(r.noise_too_few_points, "position"), r.noise_collinear);
   for (size_t p = 0; p < r.passes.size(); ++p) {
     const host::PassReport& pass = r.passes[p];
-    console.detail("pass {}: neighbours {:.2f} s, denoising {:.2f} s, mean displacement {}, "
-                   "{} capped lists (longest {})",
-                   p + 1, pass.neighbor_seconds, pass.library_seconds,
-                   format_length(pass.mean_displacement), pass.capped_lists, pass.longest_list);
+    console.detail(
+        "pass {}: neighbours {:.2f} s, denoising {:.2f} s, mean displacement {}, "
+        "{} capped lists (longest {})",
+        p + 1, pass.neighbor_seconds, pass.library_seconds, format_length(pass.mean_displacement),
+        pass.capped_lists, pass.longest_list);
   }
 }
 
@@ -229,10 +247,10 @@ void run_denoise(DenoiseArgs& a, const Console& console) {
   Timings timings;
   timings.read = seconds_since(start);
   check_extra_attributes(cloud, a);
-  console.note("{}: {} points, {}", a.input, cloud.size(), describe_attributes(cloud));
+  console.note("{}: {}, {}", a.input, count_of(cloud.size(), "point"), describe_attributes(cloud));
+  console.detail("read in {:.2f} s", timings.read);
 
   ProgressDisplay progress(ProgressDisplay::mode_for(console.quiet()), "denoising");
-  progress.set_points_per_pass(count_finite(cloud.xyz));
   a.options.progress = [&progress](const host::Progress& p) { progress.update(p); };
   host::DenoiseReport report;
   try {

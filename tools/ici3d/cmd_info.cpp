@@ -1,10 +1,9 @@
 // ici3d info IN: what a cloud holds and how noisy it looks.
 
+#include <CLI/CLI.hpp>
 #include <cmath>
 #include <limits>
 #include <memory>
-
-#include <CLI/CLI.hpp>
 
 #include "cli_common.h"
 #include "ici3d_host/denoise.h"
@@ -116,7 +115,8 @@ void run_info(const InfoArgs& a) {
   const host::PointCloud cloud = load_cloud(a.input);
   const host::CloudEstimates estimates = host::estimate_cloud(cloud.xyz, a.threads);
   const BoundingBox box = bounding_box(cloud.xyz);
-  save_text("-", a.json ? info_json(a, cloud, estimates, box) : info_text(a, cloud, estimates, box));
+  save_text("-",
+            a.json ? info_json(a, cloud, estimates, box) : info_text(a, cloud, estimates, box));
 }
 
 }  // namespace
@@ -128,7 +128,8 @@ Command add_info_command(CLI::App& parent, const GlobalOptions&) {
   app->add_option("IN", args->input, "Cloud to describe (- for standard input)")->required();
   app->add_flag("--json", args->json, "Print JSON instead of text");
   app->add_option("--threads", args->threads, "Threads; 0 uses every core")
-      ->check(CLI::NonNegativeNumber)->capture_default_str();
+      ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
   return {app, [args] { run_info(*args); }};
 }
 

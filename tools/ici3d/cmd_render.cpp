@@ -1,11 +1,10 @@
 // ici3d render IN... -o OUT.png: shaded pictures of clouds side by side.
 
+#include <CLI/CLI.hpp>
 #include <cmath>
 #include <filesystem>
 #include <memory>
 #include <optional>
-
-#include <CLI/CLI.hpp>
 
 #include "cli_common.h"
 #include "render.h"
@@ -59,8 +58,8 @@ std::vector<RenderInput> load_inputs(const RenderArgs& a, const Console& console
     }
     if (shape) render_input.values = surface_distances(cloud.xyz, *shape);
     const size_t k = clouds.size();
-    render_input.label = k < a.labels.size() ? a.labels[k]
-                                             : std::filesystem::path(input).filename().string();
+    render_input.label =
+        k < a.labels.size() ? a.labels[k] : std::filesystem::path(input).filename().string();
     render_input.xyz = std::move(cloud.xyz);
     clouds.push_back(std::move(render_input));
   }
@@ -102,28 +101,34 @@ Command add_render_command(CLI::App& parent, const GlobalOptions& global) {
   app->add_option("--width", a->width, "Image width in pixels; default: 600 per cloud")
       ->check(CLI::Range(0, 32768));
   app->add_option("--height", s.height, "Image height in pixels")
-      ->check(CLI::Range(8, 32768))->capture_default_str();
+      ->check(CLI::Range(8, 32768))
+      ->capture_default_str();
   app->add_option("--azimuth", s.azimuth_deg,
                   "Camera turn about the vertical z axis, degrees (0 looks along +y)")
       ->capture_default_str();
   app->add_option("--elevation", s.elevation_deg, "Camera height above the horizon, degrees")
-      ->check(CLI::Range(-89.0, 89.0))->capture_default_str();
+      ->check(CLI::Range(-89.0, 89.0))
+      ->capture_default_str();
   app->add_option("--color-by", a->colour_by,
                   "Colour points by this attribute (e.g. displacement, noise_sigma)");
   app->add_option("--shape", a->shape,
                   "Colour points by their distance to the true surface of this synth shape")
-      ->check(CLI::IsMember(Shape::names()))->excludes("--color-by");
+      ->check(CLI::IsMember(Shape::names()))
+      ->excludes("--color-by");
   app->add_option("--range", a->range,
                   "MIN,MAX of the colour scale; default: 2nd to 98th percentile")
-      ->delimiter(',')->expected(2);
+      ->delimiter(',')
+      ->expected(2);
   app->add_option("--labels", a->labels, "Panel titles, comma separated; default: file names")
       ->delimiter(',');
   app->add_flag("!--no-labels", s.labels, "No titles and no colour scale");
   app->add_option("--point-size", s.point_radius,
                   "Splat radius in pixels; 0 sizes splats from the point spacing")
-      ->check(CLI::NonNegativeNumber)->capture_default_str();
+      ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
   app->add_option("--threads", s.threads, "Threads; 0 uses every core")
-      ->check(CLI::NonNegativeNumber)->capture_default_str();
+      ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
   app->add_flag("-f,--force", a->force, "Replace an existing output file");
   return {app, [a, &global] { run_render(*a, Console(global)); }};
 }

@@ -1,10 +1,9 @@
 // ici3d synth SHAPE OUT: a seeded noisy sample of a known surface, and its
 // clean copy.
 
+#include <CLI/CLI.hpp>
 #include <filesystem>
 #include <memory>
-
-#include <CLI/CLI.hpp>
 
 #include "cli_common.h"
 #include "synth_shapes.h"
@@ -48,11 +47,13 @@ void run_synth(SynthArgs& a, const Console& console) {
   const host::Format format = output_format(a.output, a.format, "OUT");
   std::string clean = a.no_clean ? std::string() : a.clean;
   if (!a.no_clean && clean.empty()) {
-    if (a.output == "-") throw UsageError("--clean: name the clean copy's file (or --no-clean) when OUT is -");
+    if (a.output == "-")
+      throw UsageError("--clean: name the clean copy's file (or --no-clean) when OUT is -");
     clean = default_clean_path(a.output);
   }
   if (!clean.empty() && clean == a.output) throw UsageError("--clean: must differ from OUT");
-  const host::Format clean_format = clean.empty() ? format : output_format(clean, a.format, "--clean");
+  const host::Format clean_format =
+      clean.empty() ? format : output_format(clean, a.format, "--clean");
   check_output_path(a.output, a.force, "OUT");
   if (!clean.empty()) check_output_path(clean, a.force, "--clean");
 
@@ -69,9 +70,9 @@ void run_synth(SynthArgs& a, const Console& console) {
     write.format = clean_format;
     save_cloud(clean, cloud_of(std::move(surface)), write);
   }
-  console.note("{}: {} points on the {} (area {:.4g}), noise sigma {} per coordinate, seed {}",
-               a.output == "-" ? "standard output" : a.output, a.points, a.shape, shape.area(),
-               format_length(a.noise), a.seed);
+  console.note("{}: {} on the {} (area {:.4g}), noise sigma {} per coordinate, seed {}",
+               a.output == "-" ? "standard output" : a.output, count_of(a.points, "point"), a.shape,
+               shape.area(), format_length(a.noise), a.seed);
   if (!clean.empty()) console.note("clean copy: {}", clean);
 }
 
@@ -84,17 +85,21 @@ Command add_synth_command(CLI::App& parent, const GlobalOptions& global) {
   app->add_option("SHAPE", a->shape,
                   "sphere (radius 1), cube (side 2) or part (machined block, 2 x 1.2 x 0.8, "
                   "with a step and a bore)")
-      ->required()->check(CLI::IsMember(Shape::names()));
+      ->required()
+      ->check(CLI::IsMember(Shape::names()));
   app->add_option("OUT", a->output, "Noisy cloud; - for standard output (needs --format)")
       ->required();
   app->add_option("-n,--points", a->points, "Number of points")
-      ->check(CLI::NonNegativeNumber)->capture_default_str();
+      ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
   app->add_option("--noise", a->noise,
                   "Noise standard deviation per coordinate, in the shape's length unit")
-      ->check(CLI::NonNegativeNumber)->capture_default_str();
+      ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
   app->add_option("--seed", a->seed, "Seed of the random generator")->capture_default_str();
-  app->add_option("--clean", a->clean, "Clean copy (the same points without noise); default: OUT "
-                                       "with .clean before the extension");
+  app->add_option("--clean", a->clean,
+                  "Clean copy (the same points without noise); default: OUT "
+                  "with .clean before the extension");
   app->add_flag("--no-clean", a->no_clean, "Do not write the clean copy")->excludes("--clean");
   app->add_option("--format", a->format, "Format of both files; default: from the extensions")
       ->check(CLI::IsMember({"ply", "xyz", "pcd"}));

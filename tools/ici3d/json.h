@@ -3,13 +3,13 @@
 // strings, numbers (shortest round-trip form; NaN and infinities as null)
 // and booleans, indented by two spaces.
 
+#include <fmt/format.h>
+
 #include <cmath>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <fmt/format.h>
 
 namespace ici3d::cli {
 
@@ -46,7 +46,8 @@ class JsonWriter {
     out_ += std::isfinite(number) ? fmt::format("{}", number) : "null";
     return *this;
   }
-  template <class Int, class = std::enable_if_t<std::is_integral_v<Int> && !std::is_same_v<Int, bool>>>
+  template <class Int,
+            class = std::enable_if_t<std::is_integral_v<Int> && !std::is_same_v<Int, bool>>>
   JsonWriter& value(Int number) {
     separate();
     out_ += fmt::format("{}", number);
@@ -102,8 +103,10 @@ class JsonWriter {
         case '\r': out_ += "\\r"; break;
         case '\t': out_ += "\\t"; break;
         default:
-          if (byte < 0x20) out_ += fmt::format("\\u{:04x}", byte);
-          else out_ += ch;
+          if (byte < 0x20)
+            out_ += fmt::format("\\u{:04x}", byte);
+          else
+            out_ += ch;
       }
     }
     out_ += '"';

@@ -1,13 +1,12 @@
 // ici3d: denoise point clouds, describe them, make synthetic ones, compare
 // them with their true surface and draw them.
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <exception>
 #include <new>
 #include <string>
 #include <vector>
-
-#include <CLI/CLI.hpp>
 
 #include "cli_common.h"
 #include "ici3d_host/version.h"

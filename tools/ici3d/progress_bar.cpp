@@ -1,17 +1,15 @@
 #include "progress_bar.h"
 
+#include <fmt/core.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include <fmt/core.h>
-
 namespace ici3d::cli {
 
 static constexpr int kBarWidth = 32;
-static constexpr double kLibraryReportStep = 5000;  // points between two library reports
 
 ProgressDisplay::Mode ProgressDisplay::mode_for(bool quiet) {
   if (quiet) return Mode::Off;
@@ -26,19 +24,13 @@ ProgressDisplay::~ProgressDisplay() { finish(); }
 void ProgressDisplay::update(const host::Progress& progress) {
   const std::lock_guard<std::mutex> lock(mutex_);
   if (mode_ == Mode::Off || finished_) return;
-  if (progress.pass != last_pass_) reports_in_pass_ = 0;
-  ++reports_in_pass_;
-  double overall = progress.overall;
-  if (points_per_pass_ > 0 && progress.passes > 0) {
-    const double counted = static_cast<double>(reports_in_pass_) * kLibraryReportStep /
-                           static_cast<double>(points_per_pass_);
-    overall = (progress.pass + std::min(counted, 1.0)) / progress.passes;
-  }
-  overall = std::clamp(overall, 0.0, 1.0);
+  const double overall = std::clamp(progress.overall, 0.0, 1.0);
   last_pass_ = progress.pass;
   passes_ = progress.passes;
-  if (mode_ == Mode::Bar) draw_bar(overall, progress.pass, progress.passes);
-  else print_line(overall);
+  if (mode_ == Mode::Bar)
+    draw_bar(overall, progress.pass, progress.passes);
+  else
+    print_line(overall);
 }
 
 void ProgressDisplay::finish() {

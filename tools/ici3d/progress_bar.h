@@ -21,12 +21,6 @@ class ProgressDisplay {
   ProgressDisplay(const ProgressDisplay&) = delete;
   ProgressDisplay& operator=(const ProgressDisplay&) = delete;
 
-  /// The library reports progress after every 5000th point index, from
-  /// several threads at once, so the reported fractions arrive out of order.
-  /// Given the number of points in a pass, the display counts the reports
-  /// instead, which grows steadily.
-  void set_points_per_pass(size_t points) { points_per_pass_ = points; }
-
   /// May be called from any thread.
   void update(const host::Progress& progress);
   /// Completes what was shown (the bar at 100 % and its line ended).
@@ -39,13 +33,11 @@ class ProgressDisplay {
   Mode mode_;
   std::string label_;
   std::mutex mutex_;
-  bool shown_ = false;      // anything written yet
+  bool shown_ = false;  // anything written yet
   bool finished_ = false;
   int last_permille_ = -1;  // bar: last drawn value
   int last_tenth_ = 0;      // lines: tenths already reported
   int last_pass_ = 0, passes_ = 1;
-  size_t points_per_pass_ = 0;
-  size_t reports_in_pass_ = 0;
 };
 
 }  // namespace ici3d::cli

@@ -1,5 +1,6 @@
 #include "render.h"
 
+#include <fmt/core.h>
 #include <omp.h>
 #include <png.h>
 
@@ -8,8 +9,6 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
-
-#include <fmt/core.h>
 
 #include "bitmap_text.h"
 #include "ici3d.h"
@@ -23,11 +22,12 @@ namespace {
 using Vec3 = std::array<double, 3>;
 using Rgb = std::array<double, 3>;  // 0..1
 
-constexpr int kSupersample = 2;     // splats are drawn at twice the size, then averaged
-constexpr double kMargin = 0.04;    // of each panel's size, on every side
+constexpr int kSupersample = 2;   // splats are drawn at twice the size, then averaged
+constexpr double kMargin = 0.04;  // of each panel's size, on every side
 constexpr int kNormalNeighbors = 16;
-constexpr double kSplatSpacings = 2.5;  // splat radius: covers randomly sampled surfaces without holes
-constexpr double kDepthTolerance = 2;   // splat radii behind the front still blended in
+constexpr double kSplatSpacings =
+    2.5;  // splat radius: covers randomly sampled surfaces without holes
+constexpr double kDepthTolerance = 2;  // splat radii behind the front still blended in
 const Rgb kSurface{0.78, 0.80, 0.86};
 const Rgb kBackground{1, 1, 1};
 const Rgb kSeparator{0.75, 0.75, 0.75};
@@ -110,7 +110,8 @@ std::vector<float> estimate_normals(const std::vector<float>& points, int thread
   const int32_t n = static_cast<int32_t>(points.size() / 3);
   std::vector<float> normals(points.size(), std::numeric_limits<float>::quiet_NaN());
   if (n < 3) return normals;
-  const host::KnnTable knn = host::knn_table(points.data(), n, std::min(kNormalNeighbors, n), threads);
+  const host::KnnTable knn =
+      host::knn_table(points.data(), n, std::min(kNormalNeighbors, n), threads);
 #pragma omp parallel for schedule(static) num_threads(threads > 0 ? threads : omp_get_max_threads())
   for (int32_t i = 0; i < n; ++i) {
     int32_t axes[3];
@@ -189,7 +190,8 @@ Rgb shade(const float* normal, const Rgb& base, const Camera& cam, double ambien
   for (int k = 0; k < 3; ++k) half[k] = cam.light[k] + cam.toward[k];
   const double specular = 0.2 * std::pow(std::max(0.0, dot(n, normalized(half))), 40);
   Rgb c;
-  for (int k = 0; k < 3; ++k) c[k] = std::min(1.0, base[k] * (ambient + (1 - ambient) * diffuse) + specular);
+  for (int k = 0; k < 3; ++k)
+    c[k] = std::min(1.0, base[k] * (ambient + (1 - ambient) * diffuse) + specular);
   return c;
 }
 
@@ -232,7 +234,8 @@ struct PanelBuffer {
   std::vector<float> front;  // depth; -inf where nothing was drawn
   std::vector<float> sum;    // r, g, b, weight per pixel
   PanelBuffer(int width, int height)
-      : w(width), h(height),
+      : w(width),
+        h(height),
         front(static_cast<size_t>(width) * height, -std::numeric_limits<float>::infinity()),
         sum(4 * static_cast<size_t>(width) * height, 0.0f) {}
 };
@@ -256,7 +259,8 @@ void for_each_covered_pixel(const PanelBuffer& buffer, const Splat& s, double r,
 
 // Two passes: the front-most depth, then blending of the splats within
 // `tolerance` of it, which hides surfaces behind and smooths splat edges.
-void draw_splats(PanelBuffer& buffer, const std::vector<Splat>& splats, double r, double tolerance) {
+void draw_splats(PanelBuffer& buffer, const std::vector<Splat>& splats, double r,
+                 double tolerance) {
   for (const Splat& s : splats) {
     const float depth = static_cast<float>(s.depth);
     for_each_covered_pixel(buffer, s, r, [&](size_t at, double) {
@@ -329,8 +333,8 @@ void draw_colour_scale(Image& image, const Layout& l, const ColourRange& range,
                        const std::string& caption) {
   const std::string lo = fmt::format("{:.3g}", range.lo), hi = fmt::format("{:.3g}", range.hi);
   const int gap = 3 * l.pad, bar_w = std::max(16, image.width / 4);
-  const int total = text_width(caption, l.text_scale) + text_width(lo, l.text_scale) +
-                    bar_w + text_width(hi, l.text_scale) + 3 * gap;
+  const int total = text_width(caption, l.text_scale) + text_width(lo, l.text_scale) + bar_w +
+                    text_width(hi, l.text_scale) + 3 * gap;
   int x = std::max(0, (image.width - total) / 2);
   const int y = image.height - l.scale_height + l.pad, h = text_height(l.text_scale);
   draw_text(image, x, y, caption, l.text_scale, kTextColour);
@@ -348,8 +352,9 @@ Image render_side_by_side(const std::vector<RenderInput>& clouds, const RenderSe
   const int panels = static_cast<int>(clouds.size());
   if (panels == 0) throw std::invalid_argument("nothing to render");
   if (s.width < 8 * panels || s.height < 8 || s.width > 32768 || s.height > 32768)
-    throw std::invalid_argument("image size must be 8..32768 pixels high and at least 8 pixels "
-                                "wide per cloud");
+    throw std::invalid_argument(
+        "image size must be 8..32768 pixels high and at least 8 pixels "
+        "wide per cloud");
   Image image;
   image.width = s.width;
   image.height = s.height;

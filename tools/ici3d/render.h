@@ -10,9 +10,9 @@
 namespace ici3d::cli {
 
 struct RenderInput {
-  std::vector<double> xyz;      // 3n, interleaved; non-finite points are skipped
-  std::vector<double> values;   // empty, or one per point: coloured by value (NaN: uncoloured)
-  std::string label;            // drawn above the panel
+  std::vector<double> xyz;     // 3n, interleaved; non-finite points are skipped
+  std::vector<double> values;  // empty, or one per point: coloured by value (NaN: uncoloured)
+  std::string label;           // drawn above the panel
 };
 
 struct RenderSettings {
@@ -22,8 +22,8 @@ struct RenderSettings {
   double point_radius = 0;         // splat radius in pixels; 0: from each cloud's spacing
   double value_min = std::numeric_limits<double>::quiet_NaN();  // colour range; NaN: the
   double value_max = std::numeric_limits<double>::quiet_NaN();  // 2nd/98th percentiles
-  bool labels = true;              // panel labels, and a colour scale when colouring
-  std::string value_label;         // the colour scale's caption
+  bool labels = true;       // panel labels, and a colour scale when colouring
+  std::string value_label;  // the colour scale's caption
   int threads = 0;
 };
 

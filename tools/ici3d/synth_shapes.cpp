@@ -36,9 +36,7 @@ class PlanarRegion : public SurfacePatch {
     for (const Rect& rect : rects_) rect_area_ += rect.area();
   }
 
-  double area() const override {
-    return rect_area_ - (hole_ ? kPi * hole_->r * hole_->r : 0.0);
-  }
+  double area() const override { return rect_area_ - (hole_ ? kPi * hole_->r * hole_->r : 0.0); }
 
   Vec3 sample(SeededRandom& random) const override {
     for (;;) {
