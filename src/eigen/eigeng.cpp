@@ -351,6 +351,41 @@ void normalize_vectors_to_unit_length(float *const *v, int n) {
   }
 }
 
+// Below this largest entry, products of entries underflow in single
+// precision: the QR iteration loses the eigenvalues and the eigenvector
+// normalisation divides by zero.
+constexpr float kTinyMatrix = 0x1p-50f;
+
+// Power of 2 by which a tiny matrix is scaled up so that its largest entry
+// lies in [1, 2); 0 for any other matrix. The scaling is exact and leaves
+// the eigenvectors as they are.
+int tiny_matrix_exponent(const float *const *a, int n) {
+  float largest = 0.0f;
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) largest = std::fmax(largest, std::fabs(a[i][j]));
+  }
+  if (!(largest > 0.0f) || !(largest < kTinyMatrix)) return 0;
+  return -std::ilogb(largest);
+}
+
+void scale_matrix(float *const *a, int n, int exponent) {
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) a[i][j] = std::ldexp(a[i][j], exponent);
+  }
+}
+
+// Scales the eigenvalues that hqr2 stored back by 2^-exponent: all of them,
+// or after a failure at position `status` those outside low..status.
+void unscale_eigenvalues(float *eig_re, float *eig_im, int n, int low, int status,
+                         int exponent) {
+  const bool all = status == kStatusSuccess || status == ici3d::eigen::kStatusNoVectors;
+  for (int i = 0; i < n; ++i) {
+    if (!all && i >= low && i <= status) continue;
+    eig_re[i] = std::ldexp(eig_re[i], -exponent);
+    eig_im[i] = std::ldexp(eig_im[i], -exponent);
+  }
+}
+
 // Balancing, reduction, QR iteration and back-transformation of a matrix of
 // order n >= 2. Returns false, with nothing touched, when the balancing record
 // cannot be allocated.
@@ -358,6 +393,8 @@ bool decompose(float *const *matrix_rows, int n, float *eig_re, float *eig_im,
                float *const *vector_rows, int32_t *pivot_rows) {
   auto *scale = static_cast<float *>(std::malloc(static_cast<std::size_t>(n) * sizeof(float)));
   if (scale == nullptr) return false;  // out of memory: leave the caller's arrays alone
+  const int exponent = tiny_matrix_exponent(matrix_rows, n);
+  if (exponent != 0) scale_matrix(matrix_rows, n, exponent);
   int low = 0;
   int high = 0;
   balance(matrix_rows, n, scale, &low, &high);
@@ -370,6 +407,7 @@ bool decompose(float *const *matrix_rows, int n, float *eig_re, float *eig_im,
                             matrix_rows,  eig_re,      eig_im,      vector_rows,
                             pivot_rows};
   const int status = hqr2(problem);
+  if (exponent != 0) unscale_eigenvalues(eig_re, eig_im, n, low, status, exponent);
   // On failure the vectors are neither back-transformed nor scaled to a
   // largest component of 1 (the status is ignored without vectors).
   if (with_vectors && status == kStatusSuccess) {
