@@ -107,6 +107,7 @@ void write_text_records(std::ostream& out, size_t points, const std::vector<Writ
       if (s > 0) text.push_back(delimiter);
       load_value(slots[s], xyz, point, value);
       append_scalar(text, slots[s].type, value);
+      if (slots[s].decimal_point) text += ".0";
     }
     text.push_back('\n');
     if (text.size() > (1u << 20)) {

@@ -21,6 +21,7 @@ struct BasicSlot {
   Byte* base = nullptr;
   size_t stride = 0;
   std::string name;  // for messages
+  bool decimal_point = false;  // text: every value written with ".0" appended
 };
 using ReadSlot = BasicSlot<unsigned char>;
 using WriteSlot = BasicSlot<const unsigned char>;

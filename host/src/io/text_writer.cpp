@@ -2,6 +2,7 @@
 
 #include "formats.h"
 #include "records.h"
+#include "scalar.h"
 
 namespace ici3d::host::io_detail {
 
@@ -22,6 +23,29 @@ void write_header_line(std::ostream& out, const std::string& destination, const 
   out << '\n';
 }
 
+// Whether a floating column prints as int32 literals only: read back, it
+// would become an Int32 column.
+bool prints_as_integers(const WriteSlot& slot, size_t points, const std::vector<double>& xyz) {
+  unsigned char value[kMaxScalarSize];
+  std::string token;
+  for (size_t point = 0; point < points; ++point) {
+    load_value(slot, xyz, point, value);
+    token.clear();
+    append_scalar(token, slot.type, value);
+    if (!is_int32_literal(token)) return false;
+  }
+  return points > 0;
+}
+
+// Slots of the fields; a floating attribute column that would read back as
+// Int32 gets a decimal point on its values, so that it stays Float64.
+std::vector<WriteSlot> text_slots(const std::vector<WriteField>& fields, const PointCloud& cloud) {
+  std::vector<WriteSlot> slots = flatten_slots(fields);
+  for (WriteSlot& slot : slots)
+    slot.decimal_point = slot.axis < 0 && is_floating(slot.type) && prints_as_integers(slot, cloud.size(), cloud.xyz);
+  return slots;
+}
+
 }  // namespace
 
 void write_text(std::ostream& out, const std::string& name, const PointCloud& cloud, char delimiter) {
@@ -33,7 +57,7 @@ void write_text(std::ostream& out, const std::string& name, const PointCloud& cl
   if (from_text && layout.text.has_count_line) out << cloud.size() << '\n';
   // Columns beyond x, y, z get their names written, so they read back named.
   if (from_text ? layout.text.has_header : fields.size() > 3) write_header_line(out, name, fields, delimiter);
-  write_text_records(out, cloud.size(), flatten_slots(fields), delimiter, cloud.xyz);
+  write_text_records(out, cloud.size(), text_slots(fields, cloud), delimiter, cloud.xyz);
   check_written(out, name);
 }
 
