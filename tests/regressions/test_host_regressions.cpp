@@ -2,14 +2,20 @@
 // the fuzz input (a file's bytes, or the decoded values).
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "ici3d_host/estimate.h"
 #include "ici3d_host/io.h"
 
 namespace {
 
 using namespace ici3d::host;
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
 
 PointCloud read_string(const std::string& bytes, Format format) {
   std::istringstream in(bytes);
@@ -46,6 +52,21 @@ TEST(TextRegression, FloatingColumnOfIntegralValuesStaysFloating) {
 TEST(TextRegression, MixedFloatingColumnIsWrittenInShortestForm) {
   const PointCloud cloud = read_string("1 2 3 4\n5 6 7 8.5\n", Format::Xyz);
   EXPECT_EQ(write_string(cloud, Format::Xyz), "1 2 3 4\n5 6 7 8.5\n");
+}
+
+// fuzz_denoise: a point 4.5e161 away from the others has an infinite
+// squared distance to each; the k-d tree never reached it and the spacing
+// estimate read the first of no neighbours.
+TEST(NeighborRegression, PointsWhoseSquaredDistanceOverflowsAreStillNeighbours) {
+  const std::vector<double> two{-1e200, 0, 0, 1e200, 0, 0};
+  EXPECT_EQ(estimate_spacing(two.data(), 2, 0, 1), kInf);
+
+  std::vector<double> grid;
+  for (int a = 0; a < 3; ++a) {
+    for (int b = 0; b < 3; ++b) grid.insert(grid.end(), {double(a), double(b), 0.0});
+  }
+  grid.insert(grid.end(), {4.498922786154389e+161, -0.0805, 3.27e-05});
+  EXPECT_EQ(estimate_spacing(grid.data(), 10, 0, 1), 1.0);
 }
 
 }  // namespace

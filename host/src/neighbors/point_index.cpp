@@ -146,12 +146,26 @@ const std::vector<int64_t>& PointIndex<T>::spatial_order() const {
   return impl_->cloud.ids;
 }
 
+// The tree only takes points strictly closer than its current bound, so a
+// point whose squared distance overflows to infinity (coordinates some 1e154
+// apart) is never reached. A query still short of points takes those
+// directly.
+template <typename T>
+void add_infinitely_far(const CompactCloud<T>& cloud, const T* position, BoundedNeighbors& result) {
+  for (size_t j = 0; j < cloud.ids.size(); ++j) {
+    const double sq_dist = squared_distance(position, cloud.point(j));
+    if (sq_dist == std::numeric_limits<double>::infinity()) result.addPoint(sq_dist, j);
+  }
+}
+
 template <typename T>
 void PointIndex<T>::nearest(const T* position, const NeighborQuery& query,
                             std::vector<Neighbor>& out) const {
   BoundedNeighbors result(query, impl_->cloud.ids, out);
   if (!impl_->tree || query.count == 0 || !(query.max_sq_dist >= 0)) return;
   impl_->tree->findNeighbors(result, position, nanoflann::SearchParams());
+  if (!result.full() && query.max_sq_dist == std::numeric_limits<double>::infinity())
+    add_infinitely_far(impl_->cloud, position, result);
   result.sort();
 }
 
