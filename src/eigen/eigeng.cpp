@@ -90,7 +90,11 @@ void rotate_columns(float *const *a, int first, int last, int na, int en, float 
 void triangularize_real_pair(const Hqr2Problem &h, int na, int en, float z) {
   float *const *hess = h.hess;
   const float xs = hess[en][na];
-  const float r = std::sqrt(z * z + xs * xs);
+  float r = std::sqrt(z * z + xs * xs);
+  // For a block far below (above) 1 the squares underflow (overflow): the
+  // length is then formed without them. Both zero: nothing to rotate.
+  if (!(r > 0.0f) || std::isinf(r)) r = std::hypot(z, xs);
+  if (r == 0.0f) return;
   const float p = xs / r;
   const float q = z / r;
   for (int j = na; j < h.n; ++j) {

@@ -58,4 +58,27 @@ TEST(EigengRegression, SubnormalRotationKeepsItsComplexPair) {
   EXPECT_EQ(e.vectors, ref.vectors);
 }
 
+// fuzz_eigeng: a symmetric matrix whose 2x2 block at rows 1, 2 is some 1e-30
+// beside an entry of 6. The block splits off; the rotation that makes it
+// triangular took its length from squares that underflow, divided by zero
+// and made two eigenvectors NaN.
+TEST(EigengRegression, RotationOfATinyTrailingBlockStaysFinite) {
+  const float a = 6.0728216f, b = 1.4204448e-30f, c = 4.3464689e-31f;
+  const Eigen e = decompose({a, b, c, b, c, c, c, c, c}, 3);
+  for (size_t k = 0; k < 3; ++k) {
+    ASSERT_TRUE(std::isfinite(e.re[k]) && std::isfinite(e.im[k])) << k;
+    double length = 0;
+    for (size_t r = 0; r < 3; ++r) {
+      ASSERT_TRUE(std::isfinite(e.vectors[3 * r + k])) << r << ", " << k;
+      length += double(e.vectors[3 * r + k]) * e.vectors[3 * r + k];
+    }
+    EXPECT_NEAR(length, 1.0, 1e-6) << k;
+  }
+  // The large eigenvalue keeps its eigenvector e0; the other two are zero at
+  // the matrix's precision.
+  const size_t big = size_t(std::max_element(e.re.begin(), e.re.end()) - e.re.begin());
+  EXPECT_EQ(e.re[big], a);
+  EXPECT_EQ(std::fabs(e.vectors[big]), 1.0f);
+}
+
 }  // namespace
