@@ -54,6 +54,21 @@ TEST(TextRegression, MixedFloatingColumnIsWrittenInShortestForm) {
   EXPECT_EQ(write_string(cloud, Format::Xyz), "1 2 3 4\n5 6 7 8.5\n");
 }
 
+// fuzz_read_xyz: a header naming columns X and Y but no z, so that the
+// first three columns hold the position, one of them unnamed. The reader
+// called the unnamed one "z"; written back, the header named x, y and z and
+// the positions moved to other columns.
+TEST(TextRegression, InventedPositionNameCannotMoveThePositions) {
+  const PointCloud cloud = read_string("a,b,,X,Y\n1,2,3,4,5\n", Format::Xyz);
+  EXPECT_EQ(cloud.xyz, (std::vector<double>{1, 2, 3}));
+  const std::string written = write_string(cloud, Format::Xyz);
+  EXPECT_EQ(written, "a,b,column_2,X,Y\n1,2,3,4,5\n");
+  EXPECT_EQ(read_string(written, Format::Xyz).xyz, cloud.xyz);
+  // Without any x, y or z in the header the unnamed columns are still named
+  // after their axes.
+  EXPECT_EQ(write_string(read_string(",,,w\n1,2,3,4\n", Format::Xyz), Format::Xyz), "x,y,z,w\n1,2,3,4\n");
+}
+
 // fuzz_denoise: a point 4.5e161 away from the others has an infinite
 // squared distance to each; the k-d tree never reached it and the spacing
 // estimate read the first of no neighbours.

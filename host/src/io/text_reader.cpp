@@ -155,8 +155,18 @@ class TextReader {
     return found;
   }
 
-  void add_position(Column& column, int axis) {
-    if (column.name.empty()) column.name = std::string(1, static_cast<char>('x' + axis));
+  // A name of one letter x, y or z (any case): position_columns() takes a
+  // header that has all three as naming the positions.
+  static bool is_axis_name(const std::string& name) {
+    return name.size() == 1 && std::string_view("xyzXYZ").find(name[0]) != std::string_view::npos;
+  }
+
+  // An unnamed position column is called after its axis unless the header
+  // names some column x, y or z: written back, the invented name could then
+  // complete the set and move the positions to other columns.
+  void add_position(Column& column, int axis, size_t index, bool header_names_an_axis) {
+    if (column.name.empty())
+      column.name = header_names_an_axis ? "column_" + std::to_string(index) : std::string(1, static_cast<char>('x' + axis));
     cloud_.layout.fields.push_back(LayoutField{column.name, ScalarType::Float64, axis, "", 1, false, {}});
     for (size_t i = 0; i < points_; ++i) cloud_.xyz[3 * i + static_cast<size_t>(axis)] = column.values[i];
   }
@@ -182,10 +192,12 @@ class TextReader {
   PointCloud finish() {
     if (columns_.empty()) return std::move(cloud_);  // an empty file is an empty cloud
     const auto positions = position_columns();
+    const bool header_names_an_axis =
+        std::any_of(columns_.begin(), columns_.end(), [](const Column& column) { return is_axis_name(column.name); });
     cloud_.xyz.resize(3 * points_);
     for (size_t c = 0; c < columns_.size(); ++c) {
       const auto axis = std::find(positions.begin(), positions.end(), c);
-      if (axis != positions.end()) add_position(columns_[c], static_cast<int>(axis - positions.begin()));
+      if (axis != positions.end()) add_position(columns_[c], static_cast<int>(axis - positions.begin()), c, header_names_an_axis);
       else add_attribute_column(columns_[c], c);
       columns_[c].values = {};
     }
