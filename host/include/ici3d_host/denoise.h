@@ -77,6 +77,9 @@ struct DenoiseReport {
   double sigma = 0;        // length units
   bool spacing_estimated = false;
   bool sigma_estimated = false;
+  /// The noise estimate failed or came out below a thousandth of the
+  /// spacing, and that floor was used instead.
+  bool sigma_floored = false;
   size_t noise_too_few_points = 0;  // of the noise estimate's sampled positions
   size_t noise_collinear = 0;
   double estimate_seconds = 0;

@@ -242,6 +242,7 @@ void fill_estimates(const std::vector<double>& finite_xyz, DenoiseOptions& o,
     report.noise_collinear = noise.collinear;
     if (std::isfinite(o.spacing) && !(o.sigma >= kSigmaFloorInSpacings * o.spacing)) {
       o.sigma = kSigmaFloorInSpacings * o.spacing;
+      report.sigma_floored = true;
     }
   }
   report.estimate_seconds = seconds_since(start);
