@@ -2,6 +2,7 @@
 // single precision, and hqr2, the shifted double-step QR iteration on the
 // Hessenberg matrix with its eigenvector stage.
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -63,14 +64,22 @@ void store_isolated_roots(const Hqr2Problem &h) {
   }
 }
 
+// A subdiagonal entry this small (times the order) is negligible whatever its
+// neighbours: the double step divides by subdiagonal entries, and one near
+// the bottom of the float range makes that overflow. Matrices whose largest
+// entry is below kTinyMatrix are scaled up first, so this is far below the
+// precision of any entry that matters.
+constexpr float kSmallSubdiagonal = FLT_MIN / FLT_EPSILON;
+
 // Top row l of the unreduced block that ends at row en: the largest l > low
 // whose subdiagonal entry hess[l][l-1] is negligible, or low.
-int find_negligible_subdiagonal(const float *const *hess, int low, int en) {
+int find_negligible_subdiagonal(const float *const *hess, int n, int low, int en) {
+  const float small = kSmallSubdiagonal * static_cast<float>(n);
   int l = en;
   for (; l > low; --l) {
     const float a = std::fabs(hess[l][l - 1]);
     const float s = std::fabs(hess[l - 1][l - 1]) + std::fabs(hess[l][l]);
-    if (static_cast<double>(a) <= static_cast<double>(s) * kEps) break;
+    if (static_cast<double>(a) <= static_cast<double>(s) * kEps || a <= small) break;
   }
   return l;
 }
@@ -259,7 +268,7 @@ int hqr2(const Hqr2Problem &h) {
   int its = 0;
   while (en >= h.low) {
     const int na = en - 1;
-    const int l = find_negligible_subdiagonal(hess, h.low, en);
+    const int l = find_negligible_subdiagonal(hess, h.n, h.low, en);
     Shift shift{hess[en][en], 0.0f, 0.0f};
     if (l == en) {
       hess[en][en] = shift.x + t;

@@ -81,4 +81,26 @@ TEST(EigengRegression, RotationOfATinyTrailingBlockStaysFinite) {
   EXPECT_EQ(std::fabs(e.vectors[big]), 1.0f);
 }
 
+// fuzz_eigeng: a symmetric 5x5 matrix coupling rows 1 and 4 by 3.2 and the
+// rest by subnormal entries. After the reduction the subdiagonal held
+// 1.3e-39 and 1.4e-45 beside diagonal entries as small; neither counted as
+// negligible, the double step divided by them, overflowed, and every
+// eigenvalue came out NaN.
+TEST(EigengRegression, SubnormalSubdiagonalDoesNotOverflowTheDoubleStep) {
+  const float c = 3.2031283f, t = 1.2856969e-39f, u = 2.3066774e-41f, v = 6.0255834e-44f;
+  const std::vector<float> m{0, 0, t, u, 0,  //
+                             0, 0, 0, 0, c,  //
+                             t, 0, 0, 0, 0,  //
+                             u, 0, 0, v, v,  //
+                             0, c, 0, v, 0};
+  std::vector<float> re(5), im(5);
+  std::vector<float> work = m;
+  eigeng(work.data(), 5, re.data(), im.data(), nullptr);
+  std::sort(re.begin(), re.end());
+  EXPECT_NEAR(re[0], -c, 1e-6f);
+  for (size_t k = 1; k < 4; ++k) EXPECT_NEAR(re[k], 0.0f, 1e-6f) << k;
+  EXPECT_NEAR(re[4], c, 1e-6f);
+  for (float v_im : im) EXPECT_EQ(v_im, 0.0f);
+}
+
 }  // namespace
