@@ -163,10 +163,20 @@ Reflector find_double_step_start(const float *const *hess, int l, int en, const 
     const float zz = hess[m][m];
     float r = shift.x - zz;
     float s = shift.y - zz;
-    float p = (r * s - shift.w) / hess[m + 1][m] + hess[m][m + 1];
+    const float numerator = r * s - shift.w;
+    float p = numerator / hess[m + 1][m] + hess[m][m + 1];
     float q = ((hess[m + 1][m + 1] - zz) - r) - s;
     r = hess[m + 2][m + 1];
     s = std::fabs(p) + std::fabs(q) + std::fabs(r);
+    if (std::isinf(s) && std::isfinite(numerator)) {
+      // The division by a small subdiagonal entry overflowed: the same
+      // direction, multiplied through by that entry.
+      const float h = hess[m + 1][m];
+      p = numerator + hess[m][m + 1] * h;
+      q = q * h;
+      r = r * h;
+      s = std::fabs(p) + std::fabs(q) + std::fabs(r);
+    }
     p = p / s;
     q = q / s;
     r = r / s;

@@ -103,4 +103,29 @@ TEST(EigengRegression, SubnormalSubdiagonalDoesNotOverflowTheDoubleStep) {
   for (float v_im : im) EXPECT_EQ(v_im, 0.0f);
 }
 
+// fuzz_eigeng: a symmetric 3x3 matrix of entries near 1e9 and 1e-11. The
+// first column of the double step is formed by dividing by a subdiagonal
+// entry; a small one overflowed it (1e18 / 1e-29) into NaN eigenvalues.
+TEST(EigengRegression, DoubleStepOfLargeEntriesOverASmallSubdiagonalStaysFinite) {
+  const float a = 5.78772919e-34f, b = 1.24060892e-11f, c = 117835320.0f, d = 7.69397905e-14f,
+              e = 1.48272e+09f, f = -2.94168093e-23f;
+  const std::vector<float> m{a, b, c, b, d, e, c, e, f};
+  const Eigen result = decompose(m, 3);
+  double norm = 0;
+  for (float v : m) norm += double(v) * v;
+  norm = std::sqrt(norm);
+  for (size_t k = 0; k < 3; ++k) {
+    ASSERT_TRUE(std::isfinite(result.re[k])) << k;
+    EXPECT_EQ(result.im[k], 0.0f) << k;
+    double residual = 0;
+    for (size_t r = 0; r < 3; ++r) {
+      double av = 0;
+      for (size_t j = 0; j < 3; ++j) av += double(m[3 * r + j]) * result.vectors[3 * j + k];
+      const double diff = av - double(result.re[k]) * result.vectors[3 * r + k];
+      residual += diff * diff;
+    }
+    EXPECT_LT(std::sqrt(residual), 1e-6 * norm) << k;
+  }
+}
+
 }  // namespace
