@@ -36,6 +36,8 @@ def noisy_file(tmp_path):
 @pytest.mark.parametrize("options, kwargs", [
     ([], {}),
     (["--preset", "smooth", "--passes", "2", "--k", "10"], {"preset": "smooth", "passes": 2, "k": 10}),
+    (["--sigma", "0.02", "--spacing", "0.04", "--scales", "2", "--base-size", "3", "--scale-ratio", "1.25"],
+     {"sigma": 0.02, "spacing": 0.04, "num_scales": 2, "base_size": 3, "scale_ratio": 1.25}),
 ])
 def test_same_points_as_the_tool(noisy_file, tmp_path, options, kwargs):
     path, points, colour = noisy_file
