@@ -28,6 +28,18 @@ void store_complex(float *const *hess, int i, int na, int en, ComplexF c) {
   hess[i][en] = c.im;
 }
 
+// Overflow control: a component beyond this (a tiny pivot w) would make the
+// later ones overflow; the vector is scaled down instead (it is normalised
+// at the end anyway).
+constexpr double kHugeComponent = 0x1p64;
+
+// Sets hess[i][en] to x / |x| and divides rows i+1..en of column en by |x|.
+void scale_down_column(float *const *hess, int i, int en, double x) {
+  const double t = std::fabs(x);
+  hess[i][en] = static_cast<float>(x / t);
+  for (int j = i + 1; j <= en; ++j) hess[j][en] = static_cast<float>(static_cast<double>(hess[j][en]) / t);
+}
+
 // Column en of the back-substitution for the real eigenvalue p = eig_re[en].
 void solve_real_vector(float *const *hess, const float *eig_re, const float *eig_im, int en,
                        double eps_norm) {
@@ -50,7 +62,12 @@ void solve_real_vector(float *const *hess, const float *eig_re, const float *eig
     if (eig_im[i] == 0.0f) {
       // A zero pivot (repeated eigenvalue) is replaced by eps * norm.
       const double divisor = w != 0.0f ? static_cast<double>(w) : eps_norm;
-      hess[i][en] = static_cast<float>(-static_cast<double>(r) / divisor);
+      const double x = -static_cast<double>(r) / divisor;
+      if (std::fabs(x) > kHugeComponent) {
+        scale_down_column(hess, i, en, x);
+      } else {
+        hess[i][en] = static_cast<float>(x);
+      }
       continue;
     }
     const float x = hess[i][i + 1];

@@ -26,6 +26,30 @@ std::vector<float> scaled(std::vector<float> a, int exponent) {
   return a;
 }
 
+// Every eigenpair with a real eigenvalue: finite, unit length, and
+// |A v - l v| below tolerance * |A| (Frobenius).
+void expect_sound_real_eigenpairs(const std::vector<float>& m, size_t n, const Eigen& e,
+                                  double tolerance) {
+  double norm = 0;
+  for (float v : m) norm += double(v) * v;
+  norm = std::sqrt(norm);
+  for (size_t k = 0; k < n; ++k) {
+    ASSERT_TRUE(std::isfinite(e.re[k]) && std::isfinite(e.im[k])) << k;
+    if (e.im[k] != 0.0f) continue;
+    double residual = 0, length = 0;
+    for (size_t r = 0; r < n; ++r) {
+      ASSERT_TRUE(std::isfinite(e.vectors[n * r + k])) << r << ", " << k;
+      double av = 0;
+      for (size_t j = 0; j < n; ++j) av += double(m[n * r + j]) * e.vectors[n * j + k];
+      const double diff = av - double(e.re[k]) * e.vectors[n * r + k];
+      residual += diff * diff;
+      length += double(e.vectors[n * r + k]) * e.vectors[n * r + k];
+    }
+    EXPECT_NEAR(length, 1.0, 1e-6) << k;
+    EXPECT_LE(std::sqrt(residual), tolerance * norm) << k;
+  }
+}
+
 // fuzz_eigeng: a symmetric matrix of subnormal entries. Products of its
 // entries underflowed, the 2x2 block [[0, a], [a, 0]] came out with both
 // eigenvalues 0, and every eigenvector was NaN.
@@ -64,16 +88,9 @@ TEST(EigengRegression, SubnormalRotationKeepsItsComplexPair) {
 // and made two eigenvectors NaN.
 TEST(EigengRegression, RotationOfATinyTrailingBlockStaysFinite) {
   const float a = 6.0728216f, b = 1.4204448e-30f, c = 4.3464689e-31f;
-  const Eigen e = decompose({a, b, c, b, c, c, c, c, c}, 3);
-  for (size_t k = 0; k < 3; ++k) {
-    ASSERT_TRUE(std::isfinite(e.re[k]) && std::isfinite(e.im[k])) << k;
-    double length = 0;
-    for (size_t r = 0; r < 3; ++r) {
-      ASSERT_TRUE(std::isfinite(e.vectors[3 * r + k])) << r << ", " << k;
-      length += double(e.vectors[3 * r + k]) * e.vectors[3 * r + k];
-    }
-    EXPECT_NEAR(length, 1.0, 1e-6) << k;
-  }
+  const std::vector<float> m{a, b, c, b, c, c, c, c, c};
+  const Eigen e = decompose(m, 3);
+  expect_sound_real_eigenpairs(m, 3, e, 1e-6);
   // The large eigenvalue keeps its eigenvector e0; the other two are zero at
   // the matrix's precision.
   const size_t big = size_t(std::max_element(e.re.begin(), e.re.end()) - e.re.begin());
@@ -111,21 +128,35 @@ TEST(EigengRegression, DoubleStepOfLargeEntriesOverASmallSubdiagonalStaysFinite)
               e = 1.48272e+09f, f = -2.94168093e-23f;
   const std::vector<float> m{a, b, c, b, d, e, c, e, f};
   const Eigen result = decompose(m, 3);
-  double norm = 0;
-  for (float v : m) norm += double(v) * v;
-  norm = std::sqrt(norm);
-  for (size_t k = 0; k < 3; ++k) {
-    ASSERT_TRUE(std::isfinite(result.re[k])) << k;
-    EXPECT_EQ(result.im[k], 0.0f) << k;
-    double residual = 0;
-    for (size_t r = 0; r < 3; ++r) {
-      double av = 0;
-      for (size_t j = 0; j < 3; ++j) av += double(m[3 * r + j]) * result.vectors[3 * j + k];
-      const double diff = av - double(result.re[k]) * result.vectors[3 * r + k];
-      residual += diff * diff;
-    }
-    EXPECT_LT(std::sqrt(residual), 1e-6 * norm) << k;
+  for (size_t k = 0; k < 3; ++k) EXPECT_EQ(result.im[k], 0.0f) << k;
+  expect_sound_real_eigenpairs(m, 3, result, 1e-6);
+}
+}
+
+// The upper triangle, row by row, as fuzz_eigeng decodes a symmetric matrix.
+std::vector<float> symmetric_from_upper(const std::vector<float>& upper, size_t n) {
+  std::vector<float> m(n * n);
+  size_t k = 0;
+  for (size_t r = 0; r < n; ++r) {
+    for (size_t c = r; c < n; ++c, ++k) m[r * n + c] = m[c * n + r] = upper[k];
   }
+  return m;
+}
+
+// fuzz_eigeng: a symmetric 8x8 matrix with a nearly zero eigenvalue beside
+// tiny diagonal entries. Its back-substitution divided by pivots of order
+// 1e-39: components grew to 1e22 and then past the float range, and one row
+// of every eigenvector came out NaN.
+TEST(EigengRegression, BackSubstitutionOverATinyPivotIsScaledDown) {
+  const std::vector<float> m = symmetric_from_upper(
+      {1.66282198e-31f, 0, 7.27595761e-12f, -2.77572333e-17f, 2, -2.00002789f, 3.47676162e-41f,
+       -8.96831017e-44f, 8.82818033e-44f, 1.36318315e-41f, 1.86264515e-09f, 2.3696642e-30f, 0, 0, 0,
+       134275072.0f, 8.96831017e-44f, 2.84113185e-29f, 2.84113667e-29f, 2.84113667e-29f,
+       2.84113667e-29f, 2.84113667e-29f, 2.84113667e-29f, 2.84113667e-29f, 2.84113667e-29f,
+       2.84113667e-29f, 3.94892633e-39f, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+      8);
+  expect_sound_real_eigenpairs(m, 8, decompose(m, 8), 1e-6);
+}
 }
 
 }  // namespace
