@@ -131,7 +131,6 @@ TEST(EigengRegression, DoubleStepOfLargeEntriesOverASmallSubdiagonalStaysFinite)
   for (size_t k = 0; k < 3; ++k) EXPECT_EQ(result.im[k], 0.0f) << k;
   expect_sound_real_eigenpairs(m, 3, result, 1e-6);
 }
-}
 
 // The upper triangle, row by row, as fuzz_eigeng decodes a symmetric matrix.
 std::vector<float> symmetric_from_upper(const std::vector<float>& upper, size_t n) {
@@ -156,7 +155,6 @@ TEST(EigengRegression, BackSubstitutionOverATinyPivotIsScaledDown) {
        2.84113667e-29f, 3.94892633e-39f, 0, 0, 0, 0, 0, 0, 0, 0, 0},
       8);
   expect_sound_real_eigenpairs(m, 8, decompose(m, 8), 1e-6);
-}
 }
 
 }  // namespace
