@@ -1,0 +1,126 @@
+// Eigen solver harness: eigeng on matrices of order 1..8 made of raw float
+// bits.
+//
+// Input: one mode byte, then the matrix entries as raw floats (n*n of them,
+// row-major, or the upper triangle, row by row, for a symmetric matrix).
+// Mode bits: 0-2 order n-1, 3 symmetric, 4 with eigenvectors, 5-6 both set:
+// null eigenvalue arrays.
+//
+// Any matrix must come back without a crash, a hang, an out-of-bounds access
+// or undefined behaviour. A symmetric matrix with finite entries of moderate
+// size (the library decomposes symmetric scatter matrices) must moreover give
+// finite eigenvalues, unit eigenvectors, and small residuals |A v - l v| for
+// its real eigenvalues, unless the iteration did not converge (documented:
+// the outputs then hold what was computed, and eigenvalues never reached
+// keep the marker the harness writes).
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "fuzz_input.h"
+#include "ici3d.h"
+
+namespace {
+
+using ici3d_fuzz::ByteReader;
+using ici3d_fuzz::check;
+
+constexpr float kModerate = 1e15f;         // |a| bound: squares stay far from overflow
+constexpr double kResidualTolerance = 1e-3;  // relative to the Frobenius norm
+// A NaN payload eigeng never computes: an eigenvalue still holding it was
+// never reached.
+constexpr uint32_t kUnreachedBits = 0x7fa5a5a5u;
+
+struct Matrix {
+  int32_t n = 0;
+  bool symmetric = false;
+  std::vector<float> a;  // row-major
+};
+
+Matrix decode_matrix(ByteReader& in, uint8_t mode) {
+  Matrix m;
+  m.n = 1 + (mode & 7);
+  m.symmetric = (mode & 8) != 0;
+  const size_t n = static_cast<size_t>(m.n);
+  m.a.assign(n * n, 0.0f);
+  for (size_t r = 0; r < n; ++r) {
+    for (size_t c = m.symmetric ? r : 0; c < n; ++c) {
+      m.a[r * n + c] = in.take<float>();
+      if (m.symmetric) m.a[c * n + r] = m.a[r * n + c];
+    }
+  }
+  return m;
+}
+
+bool moderate(const std::vector<float>& a) {
+  for (float v : a) {
+    if (!std::isfinite(v) || std::fabs(v) > kModerate) return false;
+  }
+  return true;
+}
+
+double frobenius(const std::vector<float>& a) {
+  double s = 0;
+  for (float v : a) s += static_cast<double>(v) * v;
+  return std::sqrt(s);
+}
+
+// Column k of vectors is a unit eigenvector of eigenvalue l.
+void check_eigenpair(const Matrix& m, const std::vector<float>& vectors, size_t k, float l,
+                     double norm) {
+  const size_t n = static_cast<size_t>(m.n);
+  double length = 0, residual = 0;
+  for (size_t r = 0; r < n; ++r) {
+    double av = 0;
+    for (size_t c = 0; c < n; ++c) av += static_cast<double>(m.a[r * n + c]) * vectors[c * n + k];
+    const double d = av - static_cast<double>(l) * vectors[r * n + k];
+    residual += d * d;
+    length += static_cast<double>(vectors[r * n + k]) * vectors[r * n + k];
+  }
+  check(std::fabs(std::sqrt(length) - 1.0) < 1e-4, "eigenvectors have unit length");
+  check(std::sqrt(residual) <= kResidualTolerance * norm, "A v = l v for a symmetric matrix");
+}
+
+void check_symmetric_result(const Matrix& m, const std::vector<float>& re,
+                            const std::vector<float>& im, const std::vector<float>* vectors) {
+  check(ici3d_fuzz::all_finite(re.data(), re.size()), "finite eigenvalues");
+  check(ici3d_fuzz::all_finite(im.data(), im.size()), "finite eigenvalues");
+  if (vectors == nullptr) return;
+  check(ici3d_fuzz::all_finite(vectors->data(), vectors->size()), "finite eigenvectors");
+  const double norm = frobenius(m.a);
+  for (size_t k = 0; k < re.size(); ++k) {
+    if (im[k] == 0.0f) check_eigenpair(m, *vectors, k, re[k], norm);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  ByteReader in(data, size);
+  const uint8_t mode = in.take<uint8_t>();
+  const Matrix m = decode_matrix(in, mode);
+  const size_t n = static_cast<size_t>(m.n);
+  const bool with_vectors = (mode & 16) != 0;
+  const bool null_values = (mode & 0x60) == 0x60;
+
+  // Exact sizes, so that the address sanitizer sees any access beyond them.
+  std::vector<float> work = m.a;
+  float unreached;
+  std::memcpy(&unreached, &kUnreachedBits, sizeof unreached);
+  std::vector<float> re(n, unreached), im(n, unreached), vectors(n * n, NAN);
+  const int32_t status = eigeng(work.data(), m.n, null_values ? nullptr : re.data(),
+                                null_values ? nullptr : im.data(),
+                                with_vectors ? vectors.data() : nullptr);
+  check(status == 0, "eigeng returns 0");
+  const bool converged = !std::any_of(re.begin(), re.end(), [](float v) {
+    uint32_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits == kUnreachedBits;
+  });
+  if (!null_values && m.symmetric && moderate(m.a) && converged) {
+    check_symmetric_result(m, re, im, with_vectors ? &vectors : nullptr);
+  }
+  return 0;
+}
