@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <mutex>
 #include <string>
 
 #include "ici3d.h"
@@ -151,6 +152,10 @@ void run_pass(std::vector<double>& positions, std::vector<float>& noise, const D
   std::vector<float> noise_before = noise;
   const auto start = Clock::now();
   {
+    // Standard output belongs to the whole process: one pass at a time may
+    // redirect it, so concurrent runs take turns here.
+    static std::mutex library_output_mutex;
+    const std::lock_guard<std::mutex> lock(library_output_mutex);
     // Threads print their lines in any order, so progress counts lines:
     // each one stands for another 5000 points estimated.
     int64_t lines = 0;
