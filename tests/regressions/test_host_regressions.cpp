@@ -69,6 +69,18 @@ TEST(TextRegression, InventedPositionNameCannotMoveThePositions) {
   EXPECT_EQ(write_string(read_string(",,,w\n1,2,3,4\n", Format::Xyz), Format::Xyz), "x,y,z,w\n1,2,3,4\n");
 }
 
+// fuzz_read_pcd: a cloud of no points with a padding field of COUNT 2. The
+// slot of its second component was placed at an offset from the padding
+// bytes' null pointer (undefined behaviour, reported by the sanitizers).
+TEST(PcdRegression, EmptyCloudWithPaddingReads) {
+  const PointCloud cloud = read_string(
+      "VERSION 0.7\nFIELDS x y z _\nSIZE 4 4 4 1\nTYPE F F F U\nCOUNT 1 1 1 2\n"
+      "WIDTH 0\nHEIGHT 1\nPOINTS 0\nDATA ascii\n",
+      Format::Pcd);
+  EXPECT_EQ(cloud.size(), 0u);
+  EXPECT_EQ(read_string(write_string(cloud, Format::Pcd), Format::Pcd).size(), 0u);
+}
+
 // fuzz_denoise: a point 4.5e161 away from the others has an infinite
 // squared distance to each; the k-d tree never reached it and the spacing
 // estimate read the first of no neighbours.

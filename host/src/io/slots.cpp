@@ -81,7 +81,8 @@ std::vector<ReadSlot> bind_read_slots(PointCloud& cloud, uint64_t points, const 
     for (uint32_t c = 0; c < field.count; ++c) {
       ReadSlot slot{field.type, field.axis, nullptr, size, component_name(field, c)};
       if (field.padding) {
-        slot.base = field.padding_bytes.data() + c * size;
+        // No points, no bytes: an offset from their null pointer is undefined.
+        if (!field.padding_bytes.empty()) slot.base = field.padding_bytes.data() + c * size;
         slot.stride = field.count * size;
       } else if (field.axis < 0) {
         slot.base = cloud.attributes[next_attribute++].bytes.data();
