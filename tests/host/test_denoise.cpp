@@ -4,6 +4,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -134,6 +135,21 @@ TEST(Denoise, ReportsProgressAndKeepsStdoutClean) {
   ASSERT_EQ(overall.size(), 6u);  // two library lines and the end, per pass
   EXPECT_TRUE(std::is_sorted(overall.begin(), overall.end()));
   EXPECT_EQ(overall.back(), 1.0);
+}
+
+TEST(Denoise, ConcurrentRunsFinishWithTheirOwnResults) {
+  // Both runs redirect standard output for the library's progress lines.
+  const std::vector<double> a0 = noisy_patch(75, 0.05, 0.004, 7);
+  const std::vector<double> b0 = noisy_patch(75, 0.05, 0.004, 8);
+  std::vector<double> a_alone = a0, b_alone = b0;
+  denoise_positions(a_alone, {});
+  denoise_positions(b_alone, {});
+  std::vector<double> a = a0, b = b0;
+  std::thread other([&] { denoise_positions(b, {}); });
+  denoise_positions(a, {});
+  other.join();
+  EXPECT_EQ(a, a_alone);
+  EXPECT_EQ(b, b_alone);
 }
 
 TEST(Denoise, RejectsOptionsThatCannotWork) {
