@@ -81,6 +81,41 @@ TEST(PcdRegression, EmptyCloudWithPaddingReads) {
   EXPECT_EQ(read_string(write_string(cloud, Format::Pcd), Format::Pcd).size(), 0u);
 }
 
+// fuzz_read_pcd (checked with a hand-made input of the same kind): a text
+// PCD whose padding field has COUNT 60000 of 8 bytes, followed by short lines
+// without padding values. The reader allocated 480 KB of padding for each
+// point (9.6 GB for a 120 KB file) before reading a line.
+TEST(PcdRegression, PaddingTheFileCannotHoldGetsNoStorage) {
+  std::string text =
+      "VERSION 0.7\nFIELDS x y z _\nSIZE 4 4 4 8\nTYPE F F F F\nCOUNT 1 1 1 60000\n"
+      "WIDTH 100\nHEIGHT 1\nPOINTS 100\nDATA ascii\n";
+  for (int i = 0; i < 100; ++i) text += std::to_string(i) + " 2 3\n";
+  const PointCloud cloud = read_string(text, Format::Pcd);
+  ASSERT_EQ(cloud.size(), 100u);
+  EXPECT_EQ(cloud.xyz[3 * 99], 99.0);
+  ASSERT_EQ(cloud.layout.fields.size(), 4u);
+  EXPECT_TRUE(cloud.layout.fields[3].padding_bytes.empty());
+  // Written back, the padding is zeros (it was not in the data).
+  const std::string binary = [&] {
+    std::ostringstream out;
+    WriteOptions options;
+    options.format = Format::Pcd;
+    options.encoding = Encoding::BinaryLittleEndian;
+    write_point_cloud(out, "output", cloud, options);
+    return out.str();
+  }();
+  EXPECT_EQ(read_string(binary, Format::Pcd).xyz, cloud.xyz);
+}
+
+// Padding values that the text does hold are still kept.
+TEST(PcdRegression, PaddingHeldByTheTextIsKept) {
+  const PointCloud cloud = read_string(
+      "VERSION 0.7\nFIELDS x y z _\nSIZE 4 4 4 1\nTYPE F F F U\nCOUNT 1 1 1 2\n"
+      "WIDTH 2\nHEIGHT 1\nPOINTS 2\nDATA ascii\n1 2 3 4 5\n6 7 8 9 10\n",
+      Format::Pcd);
+  EXPECT_EQ(cloud.layout.fields[3].padding_bytes, (std::vector<unsigned char>{4, 5, 9, 10}));
+}
+
 // fuzz_denoise: a point 4.5e161 away from the others has an infinite
 // squared distance to each; the k-d tree never reached it and the spacing
 // estimate read the first of no neighbours.

@@ -274,6 +274,23 @@ uint64_t min_record_bytes(const FileLayout& layout) {
   return bytes;
 }
 
+// Whether the data can hold the padding values of every point: binary data
+// does (its size is checked with them), compressed data when its size says
+// so, text when the rest of the file could hold them. Otherwise padding gets
+// no storage, so that a header cannot make the reader allocate what the file
+// does not hold (COUNT 60000 padding bytes for each of the points of a few
+// short lines).
+bool data_holds_padding(const InputSource& source, const FileLayout& layout, uint64_t points,
+                        const CompressedSizes& sizes) {
+  if (layout.encoding == Encoding::BinaryCompressed) return sizes.has_padding;
+  if (layout.encoding != Encoding::Ascii) return true;
+  uint64_t per_point = min_record_bytes(layout);
+  for (const LayoutField& field : layout.fields)
+    if (field.padding) per_point += 2 * uint64_t{field.count};  // a digit and a separator
+  const auto left = source.remaining();
+  return !left || points <= (*left + 1) / per_point;  // the last line may lack its newline
+}
+
 }  // namespace
 
 PointCloud read_pcd(InputSource& source) {
@@ -284,7 +301,8 @@ PointCloud read_pcd(InputSource& source) {
   CompressedSizes sizes{};
   if (header.encoding == Encoding::BinaryCompressed) sizes = read_compressed_sizes(source, cloud.layout, points);
   else check_fits(source, points, min_record_bytes(cloud.layout), "points");
-  const std::vector<ReadSlot> slots = bind_read_slots(cloud, points, source, "field");
+  const bool keep_padding = data_holds_padding(source, cloud.layout, points, sizes);
+  const std::vector<ReadSlot> slots = bind_read_slots(cloud, points, source, "field", keep_padding);
   switch (header.encoding) {
     case Encoding::Ascii: read_text_points(source, cloud, slots); break;
     case Encoding::BinaryCompressed: read_compressed_points(source, cloud, slots, sizes); break;

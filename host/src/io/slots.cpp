@@ -17,7 +17,7 @@ static const char* const kAxisNames[3] = {"x", "y", "z"};
 
 void store_value(const ReadSlot& slot, std::vector<double>& xyz, size_t point, const unsigned char* value) {
   if (slot.axis >= 0) xyz[3 * point + static_cast<size_t>(slot.axis)] = load_as_double(slot.type, value);
-  else std::memcpy(slot.base + point * slot.stride, value, scalar_size(slot.type));
+  else if (slot.base) std::memcpy(slot.base + point * slot.stride, value, scalar_size(slot.type));
 }
 
 void load_value(const WriteSlot& slot, const std::vector<double>& xyz, size_t point, unsigned char* value) {
@@ -48,12 +48,12 @@ static void check_columns(const std::vector<LayoutField>& fields, const InputSou
     if (!seen_axis[axis]) source.fail(std::string("no '") + kAxisNames[axis] + "' " + noun + " for the position");
 }
 
-static void add_read_attributes(PointCloud& cloud, size_t points, const InputSource& source) {
+static void add_read_attributes(PointCloud& cloud, size_t points, const InputSource& source, bool keep_padding) {
   std::set<std::string> names = {"x", "y", "z"};
   for (LayoutField& field : cloud.layout.fields) {
     if (field.axis >= 0) continue;
     if (field.padding) {
-      field.padding_bytes.assign(points * field.count * scalar_size(field.type), 0);
+      if (keep_padding) field.padding_bytes.assign(points * field.count * scalar_size(field.type), 0);
       continue;
     }
     for (uint32_t c = 0; c < field.count; ++c) {
@@ -68,12 +68,12 @@ static void add_read_attributes(PointCloud& cloud, size_t points, const InputSou
 }
 
 std::vector<ReadSlot> bind_read_slots(PointCloud& cloud, uint64_t points, const InputSource& source,
-                                      const std::string& noun) {
+                                      const std::string& noun, bool keep_padding) {
   check_columns(cloud.layout.fields, source, noun);
   const auto n = static_cast<size_t>(points);
   cloud.xyz.assign(3 * n, 0.0);
   cloud.attributes.clear();
-  add_read_attributes(cloud, n, source);
+  add_read_attributes(cloud, n, source, keep_padding);
   std::vector<ReadSlot> slots;
   size_t next_attribute = 0;
   for (LayoutField& field : cloud.layout.fields) {
@@ -81,7 +81,7 @@ std::vector<ReadSlot> bind_read_slots(PointCloud& cloud, uint64_t points, const 
     for (uint32_t c = 0; c < field.count; ++c) {
       ReadSlot slot{field.type, field.axis, nullptr, size, component_name(field, c)};
       if (field.padding) {
-        // No points, no bytes: an offset from their null pointer is undefined.
+        // No bytes kept: an offset from their null pointer is undefined.
         if (!field.padding_bytes.empty()) slot.base = field.padding_bytes.data() + c * size;
         slot.stride = field.count * size;
       } else if (field.axis < 0) {

@@ -13,7 +13,8 @@
 namespace ici3d::host::io_detail {
 
 /// One stored value per point. `axis` >= 0 selects a coordinate; otherwise
-/// the value of point p is at base + p * stride (no base: written as zeros).
+/// the value of point p is at base + p * stride (no base: written as zeros,
+/// read and dropped).
 template <class Byte>
 struct BasicSlot {
   ScalarType type = ScalarType::Float64;
@@ -35,9 +36,10 @@ void load_value(const WriteSlot& slot, const std::vector<double>& xyz, size_t po
 /// (filled by a header parser, positions marked by `axis`) and returns one
 /// slot per stored value in file order. Fails on missing or repeated x/y/z,
 /// repeated names, and absurd numbers of columns. `noun` names a field in
-/// messages ("vertex property", "field", "column").
+/// messages ("vertex property", "field", "column"). Padding fields get
+/// storage only with `keep_padding`; otherwise their values are dropped.
 std::vector<ReadSlot> bind_read_slots(PointCloud& cloud, uint64_t points, const InputSource& source,
-                                      const std::string& noun);
+                                      const std::string& noun, bool keep_padding = true);
 
 /// One field of a file to write, with one slot per component.
 struct WriteField {
