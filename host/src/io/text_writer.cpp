@@ -13,12 +13,22 @@ void check_header_name(const std::string& destination, const std::string& name, 
   if (bad) throw IoError(destination + ": column name '" + name + "' cannot be written in a header line");
 }
 
+// Whether the reader would not get the name back as written: it strips one
+// pair of enclosing quotes and a leading "//" of the line, and takes a line
+// of numbers for data. Such a name is written in quotes.
+bool needs_quotes(const std::string& name, bool first) {
+  double number;
+  return (name.size() >= 2 && name.front() == '"' && name.back() == '"') ||
+         (first && name.rfind("//", 0) == 0) || parse_double(name, number);
+}
+
 void write_header_line(std::ostream& out, const std::string& destination, const std::vector<WriteField>& fields,
                        char delimiter) {
   for (size_t f = 0; f < fields.size(); ++f) {
     check_header_name(destination, fields[f].name, delimiter);
     if (f > 0) out << delimiter;
-    out << fields[f].name;
+    if (needs_quotes(fields[f].name, f == 0)) out << '"' << fields[f].name << '"';
+    else out << fields[f].name;
   }
   out << '\n';
 }
