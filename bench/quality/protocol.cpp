@@ -26,7 +26,7 @@ class CsvWriter {
     if (!file_) throw std::runtime_error("cannot write " + path);
     std::fprintf(file_,
                  "phase,points,mesh,sigma,method,spec,chamfer_e4,p2m_e4,normal_deg,seconds,cpu_s,"
-                 "score,note\n");
+                 "score,note,to_clean_e4,from_clean_e4\n");
   }
   ~CsvWriter() { std::fclose(file_); }
   CsvWriter(const CsvWriter&) = delete;
@@ -34,15 +34,16 @@ class CsvWriter {
 
   void cell_row(const std::string& phase, const Cell& cell, const MethodSpec& spec,
                 const Result& r) {
-    std::fprintf(file_, "%s,%zu,%s,%g,%s,\"%s\",%.4f,%.4f,%.3f,%.4f,%.4f,%.5f,\n", phase.c_str(),
+    std::fprintf(file_, "%s,%zu,%s,%g,%s,\"%s\",%.4f,%.4f,%.3f,%.4f,%.4f,%.5f,,%.4f,%.4f\n", phase.c_str(),
                  cell.points, cell.surface->name.c_str(), cell.sigma, spec.family.c_str(),
                  spec.text().c_str(), 1e4 * r.scores.chamfer, 1e4 * r.scores.p2m,
-                 r.scores.normal_deg, r.seconds, r.cpu_seconds, r.score);
+                 r.scores.normal_deg, r.seconds, r.cpu_seconds, r.score, 1e4 * r.scores.to_clean,
+                 1e4 * r.scores.from_clean);
     std::fflush(file_);
   }
 
   void search_row(size_t points, const MethodSpec& spec, const Summary& s, const std::string& note) {
-    std::fprintf(file_, "search,%zu,all,0,ours,\"%s\",,,,%.4f,%.4f,%.5f,%s\n", points,
+    std::fprintf(file_, "search,%zu,all,0,ours,\"%s\",,,,%.4f,%.4f,%.5f,%s,,\n", points,
                  spec.text().c_str(), s.seconds, s.cpu_seconds, s.score, note.c_str());
     std::fflush(file_);
   }
@@ -197,7 +198,9 @@ Cell make_cell(const Surface& surface, size_t points, double sigma) {
 
 Scores score_cloud(const Cell& cell, const std::vector<double>& xyz, size_t normal_k) {
   Scores s;
-  s.chamfer = chamfer_distance(xyz, cell.clean);
+  s.to_clean = mean_squared_nearest(xyz, cell.clean);
+  s.from_clean = mean_squared_nearest(cell.clean, xyz);
+  s.chamfer = s.to_clean + s.from_clean;
   s.p2m = cell.surface->distance->mean_squared_distance(xyz);
   s.normal_deg = mean_unoriented_angle_deg(pca_normals(xyz, normal_k),
                                            cell.surface->distance->closest_normals(xyz));

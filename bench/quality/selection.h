@@ -13,9 +13,11 @@
 namespace ici3d::bench {
 
 struct Scores {
-  double chamfer = 0;     // squared length units
+  double chamfer = 0;     // squared length units: to_clean + from_clean
   double p2m = 0;         // squared length units
   double normal_deg = 0;  // degrees
+  double to_clean = 0;    // mean squared distance, output -> clean samples
+  double from_clean = 0;  // mean squared distance, clean samples -> output
 };
 
 /// A method's errors relative to the noisy input of the same cloud, averaged
