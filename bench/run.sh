@@ -3,7 +3,7 @@
 # micro-benchmarks, throughput of one pass, and the quality comparison with
 # CGAL and PCL. Writes CSV/JSON results, markdown tables and PNG charts.
 #
-#   bench/run.sh            full run (about 40 minutes on 2 cores); results in bench/results/
+#   bench/run.sh            full run (about 30-40 minutes on 2 cores); results in bench/results/
 #   bench/run.sh --quick    a few minutes; results in build-bench/bench-quick/
 #   options: --out DIR, --build DIR
 set -euo pipefail
