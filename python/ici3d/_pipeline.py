@@ -12,6 +12,7 @@ from . import _checks, _core
 
 # The pipeline's own defaults, read once so that they are written nowhere else.
 _DEFAULTS = _core.DenoiseOptions()
+_DEFAULT_PRESET = _DEFAULTS.preset.name
 
 # The pipeline sends the process's standard output through a pipe while it
 # runs (to turn the library's progress lines into callbacks), which two
@@ -106,7 +107,7 @@ def _warn_non_finite(report, stacklevel=3):
             "they are returned unchanged", RuntimeWarning, stacklevel=stacklevel)
 
 
-def denoise(points, sigma=None, *, spacing=None, preset="detail", passes=_DEFAULTS.passes,
+def denoise(points, sigma=None, *, spacing=None, preset=_DEFAULT_PRESET, passes=_DEFAULTS.passes,
             k=_DEFAULTS.k, base_size=_DEFAULTS.base_size, num_scales=_DEFAULTS.num_scales,
             scale_ratio=_DEFAULTS.scale_ratio, list_cap=_DEFAULTS.list_cap, threads=None,
             return_sigma=False, progress=None):
@@ -192,7 +193,7 @@ def _check_destination(input, output, overwrite):
         raise _core.IoError(f"{output}: file exists; refusing to replace it (pass overwrite=True)")
 
 
-def denoise_file(input, output, sigma=None, *, spacing=None, preset="detail",
+def denoise_file(input, output, sigma=None, *, spacing=None, preset=_DEFAULT_PRESET,
                  passes=_DEFAULTS.passes, k=_DEFAULTS.k, base_size=_DEFAULTS.base_size,
                  num_scales=_DEFAULTS.num_scales, scale_ratio=_DEFAULTS.scale_ratio,
                  list_cap=_DEFAULTS.list_cap, threads=None, extra=(), overwrite=False,

@@ -48,7 +48,7 @@ def _longest_list(indptr):
 def denoise_pass(points, noise_sigma, neighbor_table, indptr, indices, *, size_norm,
                  preselect_size=None, base_size=_DEFAULTS.base_size,
                  num_scales=_DEFAULTS.num_scales, scale_ratio=_DEFAULTS.scale_ratio,
-                 preset="detail", max_selected=None):
+                 preset=_DEFAULTS.preset.name, max_selected=None):
     """One complete denoising pass of the core library
     (square_neigh_ici_denoi_recur_pure_c_parallel).
 

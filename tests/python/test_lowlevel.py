@@ -21,9 +21,12 @@ def centred_cloud(n=1500):
     return points
 
 
-def pipeline_inputs(points, k=16):
+DEFAULTS = ici3d._core.DenoiseOptions()
+
+
+def pipeline_inputs(points, k=DEFAULTS.k):
     """The neighbourhoods the pipeline builds for one default pass."""
-    preselect = 2 * 1.5**3 * SPACING
+    preselect = DEFAULTS.base_size * DEFAULTS.scale_ratio**DEFAULTS.num_scales * SPACING
     table = lowlevel.knn_table(points, k)
     indptr, indices = lowlevel.candidate_lists(points, lowlevel.preselect_radius(preselect))
     return table, indptr, indices, preselect

@@ -100,7 +100,7 @@ TEST_F(CliDenoise, ReportHoldsTheEffectiveParameters) {
   write_file(path("grid.ply"), noisy_grid_ply(20, 0.1, 5));
   run_ok(
       "denoise grid.ply out.ply --sigma 0.05 --k 12 --preset smooth --passes 2 "
-      "--scales 2 --threads 1 --report r.json -q");
+      "--scales 2 --base-size 2 --threads 1 --report r.json -q");
   const std::string json = read_file(path("r.json"));
   EXPECT_EQ(json_value(json, "sigma"), "0.05");
   EXPECT_EQ(json_value(json, "sigma_estimated"), "false");

@@ -24,7 +24,7 @@ TEST_F(CliUsage, VersionAndHelpSucceed) {
     EXPECT_NE(help.out.find(command), std::string::npos) << command;
   // Options show their defaults and units.
   const CliResult denoise_help = run_ok("denoise --help");
-  EXPECT_NE(denoise_help.out.find("--k INT:INT in [3 - 1000]=16"), std::string::npos);
+  EXPECT_NE(denoise_help.out.find("--k INT:INT in [3 - 1000]=32"), std::string::npos);
   EXPECT_NE(denoise_help.out.find("length unit"), std::string::npos);
   EXPECT_NE(denoise_help.out.find("in spacings"), std::string::npos);
 }

@@ -25,7 +25,7 @@ double seconds_since(Clock::time_point start) {
 struct DenoiseArgs {
   std::string input, output;
   host::DenoiseOptions options;
-  std::string preset = "detail";
+  std::string preset = host::preset_name(host::DenoiseOptions{}.preset);
   std::vector<std::string> extra;
   std::string report, format, encoding;
   bool force = false, in_place = false;

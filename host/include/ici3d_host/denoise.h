@@ -31,6 +31,7 @@ struct Progress {
 };
 using ProgressCallback = std::function<void(const Progress&)>;
 
+// The defaults come from the quality sweep in bench/RESULTS.md.
 struct DenoiseOptions {
   /// Noise standard deviation in length units; <= 0 estimates it.
   double sigma = 0;
@@ -39,15 +40,15 @@ struct DenoiseOptions {
   std::vector<double> point_sigma;
   /// Point spacing in length units; <= 0 estimates it.
   double spacing = 0;
-  Preset preset = Preset::Detail;
+  Preset preset = Preset::Smooth;
   int passes = 1;
   /// Neighbours (the point included) from which each local frame is built.
-  int k = 16;
+  int k = 32;
   /// Window half-size at the smallest scale, in spacings.
-  int base_size = 2;
+  int base_size = 3;
   /// Scales 0..num_scales are tried; each grows the window by scale_ratio.
   int num_scales = 3;
-  double scale_ratio = 1.5;
+  double scale_ratio = 2.0;
   /// Longest candidate list per point; bounds memory (about 20 bytes per
   /// entry and point) at the cost of clipping the largest windows.
   int list_cap = 256;
