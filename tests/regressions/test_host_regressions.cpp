@@ -92,7 +92,8 @@ TEST(TextRegression, HeaderNamesTheReaderWouldAlterAreQuoted) {
 
 // fuzz_read_pcd: a cloud of no points with a padding field of COUNT 2. The
 // slot of its second component was placed at an offset from the padding
-// bytes' null pointer (undefined behaviour, reported by the sanitizers).
+// bytes' null pointer (undefined behaviour, reported by clang's UBSan), when
+// reading and again when writing the cloud back.
 TEST(PcdRegression, EmptyCloudWithPaddingReads) {
   const PointCloud cloud = read_string(
       "VERSION 0.7\nFIELDS x y z _\nSIZE 4 4 4 1\nTYPE F F F U\nCOUNT 1 1 1 2\n"

@@ -151,7 +151,8 @@ class WritePlanner {
   void add_padding(const LayoutField& field) {
     const size_t size = scalar_size(field.type);
     const size_t width = field.count * size;
-    const bool has_bytes = field.padding_bytes.size() == cloud_.size() * width;
+    // Empty bytes (no points) have a null pointer that takes no offset.
+    const bool has_bytes = !field.padding_bytes.empty() && field.padding_bytes.size() == cloud_.size() * width;
     WriteField out{field.name, field.type, "", true, {}};
     for (uint32_t c = 0; c < field.count; ++c)
       out.slots.push_back(
