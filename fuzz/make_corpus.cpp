@@ -155,22 +155,41 @@ PointCloud read_text(const std::string& text, Format format) {
   return ici3d::host::read_point_cloud(in, "seed", options);
 }
 
+struct EncodedName {
+  const char* name;
+  Encoding encoding;
+};
+
+// One seed per encoding: `cloud` written as each, named prefix + name.
+void write_encodings(const std::string& target, const std::string& prefix, const PointCloud& cloud,
+                     Format format, std::initializer_list<EncodedName> encodings) {
+  for (const EncodedName& e : encodings) write_seed(target, prefix + e.name, written(cloud, format, e.encoding));
+}
+
+// A hand-written file as a seed, and the cloud it holds in other encodings.
+void write_text_and_encodings(const std::string& target, const std::string& prefix,
+                              const std::string& text, const char* name, Format format,
+                              std::initializer_list<EncodedName> encodings) {
+  write_seed(target, prefix + name, text);
+  write_encodings(target, prefix, read_text(text, format), format, encodings);
+}
+
 void ply_seeds() {
   const PointCloud small = cloud_with_attributes(surface_grid(3, 1.0f, 0.05f, 1));
-  write_seed("read_ply", "ascii.ply", written(small, Format::Ply, Encoding::Ascii));
-  write_seed("read_ply", "binary_le.ply", written(small, Format::Ply, Encoding::BinaryLittleEndian));
-  write_seed("read_ply", "binary_be.ply", written(small, Format::Ply, Encoding::BinaryBigEndian));
+  write_encodings("read_ply", "", small, Format::Ply,
+                  {{"ascii.ply", Encoding::Ascii},
+                   {"binary_le.ply", Encoding::BinaryLittleEndian},
+                   {"binary_be.ply", Encoding::BinaryBigEndian}});
   write_seed("read_ply", "empty.ply", written(PointCloud(), Format::Ply, Encoding::Ascii));
   // Faces (a list property), double positions, comments and obj_info.
-  const std::string with_faces =
+  write_text_and_encodings(
+      "read_ply", "faces_",
       "ply\nformat ascii 1.0\ncomment made by hand\nobj_info scanner 7\n"
       "element vertex 4\nproperty double x\nproperty double y\nproperty double z\n"
       "property uchar alpha\nelement face 2\nproperty list uchar int vertex_indices\n"
-      "end_header\n0 0 0 1\n1 0 0 2\n0 1 0 3\n1 1 1e-300 4\n3 0 1 2\n3 1 3 2\n";
-  write_seed("read_ply", "faces_ascii.ply", with_faces);
-  const PointCloud faces = read_text(with_faces, Format::Ply);
-  write_seed("read_ply", "faces_le.ply", written(faces, Format::Ply, Encoding::BinaryLittleEndian));
-  write_seed("read_ply", "faces_be.ply", written(faces, Format::Ply, Encoding::BinaryBigEndian));
+      "end_header\n0 0 0 1\n1 0 0 2\n0 1 0 3\n1 1 1e-300 4\n3 0 1 2\n3 1 3 2\n",
+      "ascii.ply", Format::Ply,
+      {{"le.ply", Encoding::BinaryLittleEndian}, {"be.ply", Encoding::BinaryBigEndian}});
 }
 
 void text_seeds() {
@@ -184,22 +203,20 @@ void text_seeds() {
 
 void pcd_seeds() {
   const PointCloud small = cloud_with_attributes(surface_grid(3, 1.0f, 0.05f, 3));
-  write_seed("read_pcd", "ascii.pcd", written(small, Format::Pcd, Encoding::Ascii));
-  write_seed("read_pcd", "binary.pcd", written(small, Format::Pcd, Encoding::BinaryLittleEndian));
-  write_seed("read_pcd", "compressed.pcd", written(small, Format::Pcd, Encoding::BinaryCompressed));
+  write_encodings("read_pcd", "", small, Format::Pcd,
+                  {{"ascii.pcd", Encoding::Ascii},
+                   {"binary.pcd", Encoding::BinaryLittleEndian},
+                   {"compressed.pcd", Encoding::BinaryCompressed}});
   // Padding, a field of COUNT 3, an organised 2x2 cloud, a viewpoint.
-  const std::string padded =
+  write_text_and_encodings(
+      "read_pcd", "padded_",
       "# .PCD v0.7 - Point Cloud Data file format\nVERSION 0.7\n"
       "FIELDS x y z _ normal rgb\nSIZE 4 4 4 1 4 4\nTYPE F F F U F U\nCOUNT 1 1 1 2 3 1\n"
       "WIDTH 2\nHEIGHT 2\nVIEWPOINT 0 0 0 1 0 0 0\nPOINTS 4\nDATA ascii\n"
       "0 0 0 0 0 0 0 1 4278190080\n1 0 0 0 0 0 0 1 16711680\n0 1 0 0 0 0 0 1 65280\n"
-      "1 1 1 0 0 0 0 1 255\n";
-  write_seed("read_pcd", "padded_ascii.pcd", padded);
-  const PointCloud padded_cloud = read_text(padded, Format::Pcd);
-  write_seed("read_pcd", "padded_binary.pcd",
-             written(padded_cloud, Format::Pcd, Encoding::BinaryLittleEndian));
-  write_seed("read_pcd", "padded_compressed.pcd",
-             written(padded_cloud, Format::Pcd, Encoding::BinaryCompressed));
+      "1 1 1 0 0 0 0 1 255\n",
+      "ascii.pcd", Format::Pcd,
+      {{"binary.pcd", Encoding::BinaryLittleEndian}, {"compressed.pcd", Encoding::BinaryCompressed}});
 }
 
 // ---------------------------------------------------------------------------
