@@ -131,11 +131,11 @@ def quality_markdown(cells, points):
     for (mesh, sigma), per in cells.items():
         for m in methods:
             if m in per and m != "noisy":
-                settings[(m, sigma)].add(per[m]["spec"])
+                settings[(m, sigma)].add(per[m]["setting"])
     lines += ["**Settings** (peers: best per noise level on the 10 000-point sweep; ici3d: one "
               "setting for all)", "", "| method | σ | setting |", "|---|---|---|"]
-    for (m, sigma), specs in sorted(settings.items(), key=lambda kv: (METHODS.index(kv[0][0]), kv[0][1])):
-        lines.append(f"| {TITLES[m]} | {sigma:.0%} | {'; '.join(sorted(specs))} |")
+    for (m, sigma), settings in sorted(settings.items(), key=lambda kv: (METHODS.index(kv[0][0]), kv[0][1])):
+        lines.append(f"| {TITLES[m]} | {sigma:.0%} | {'; '.join(sorted(settings))} |")
     lines.append("")
     return "\n".join(lines)
 
@@ -194,22 +194,22 @@ def sweep_markdown(rows):
              "P2M/P2M of the input); lower is better); the setting kept per noise level in bold.", ""]
     scores = defaultdict(list)
     sigmas = sorted({float(r["sigma"]) for r in rows if r["phase"] == "sweep"})
-    kept = {(r["method"], float(r["sigma"]), r["spec"]) for r in rows
+    kept = {(r["method"], float(r["sigma"]), r["setting"]) for r in rows
             if r["phase"] == "table" and r["method"] in PEERS}
     for r in rows:
         if r["phase"] == "sweep" and r["method"] in PEERS:
-            scores[(r["spec"], float(r["sigma"]))].append(float(r["score"]))
-    specs = list(OrderedDict.fromkeys(r["spec"] for r in rows if r["phase"] == "sweep" and r["method"] in PEERS))
+            scores[(r["setting"], float(r["sigma"]))].append(float(r["score"]))
+    settings = list(OrderedDict.fromkeys(r["setting"] for r in rows if r["phase"] == "sweep" and r["method"] in PEERS))
     lines += ["| setting | " + " | ".join(f"σ {s:.0%}" for s in sigmas) + " | mean time, s |",
               "|---|" + "---:|" * (len(sigmas) + 1)]
-    for spec in specs:
-        family = spec.split(":")[0]
+    for setting in settings:
+        family = setting.split(":")[0]
         cells = []
         for s in sigmas:
-            text = fmt(mean(scores[(spec, s)]), 3)
-            cells.append(f"**{text}**" if (family, s, spec) in kept else text)
-        t = mean(float(r["seconds"]) for r in rows if r["phase"] == "sweep" and r["spec"] == spec)
-        lines.append(f"| `{spec}` | " + " | ".join(cells) + f" | {fmt(t, 2)} |")
+            text = fmt(mean(scores[(setting, s)]), 3)
+            cells.append(f"**{text}**" if (family, s, setting) in kept else text)
+        t = mean(float(r["seconds"]) for r in rows if r["phase"] == "sweep" and r["setting"] == setting)
+        lines.append(f"| `{setting}` | " + " | ".join(cells) + f" | {fmt(t, 2)} |")
     lines += ["", "### ici3d parameters (greedy search, one parameter at a time, two rounds)", "",
               "Each line: one setting, mean over all 10 000-point clouds. Time budget: mean CPU time "
               "at most twice that of the starting setting (the current defaults).", "",
@@ -218,17 +218,17 @@ def sweep_markdown(rows):
     per_sigma = defaultdict(list)
     for r in rows:
         if r["phase"] == "sweep" and r["method"] == "ours":
-            per_sigma[(r["spec"], float(r["sigma"]))].append(float(r["score"]))
+            per_sigma[(r["setting"], float(r["sigma"]))].append(float(r["score"]))
     for r in rows:
         if r["phase"] != "search":
             continue
         note = r["note"]
-        spec = r["spec"].replace("ours:", "")
-        by_sigma = " | ".join(fmt(mean(per_sigma[(r["spec"], s)]), 3) for s in sigmas)
+        setting = r["setting"].replace("ours:", "")
+        by_sigma = " | ".join(fmt(mean(per_sigma[(r["setting"], s)]), 3) for s in sigmas)
         score = fmt(float(r["score"]), 4)
         if note == "chosen":
-            note, spec, score = "**chosen**", f"**{spec}**", f"**{score}**"
-        lines.append(f"| {note} | {spec} | {score} | {by_sigma} | {fmt(float(r['seconds']), 2)} | "
+            note, setting, score = "**chosen**", f"**{setting}**", f"**{score}**"
+        lines.append(f"| {note} | {setting} | {score} | {by_sigma} | {fmt(float(r['seconds']), 2)} | "
                      f"{fmt(float(r['cpu_s']), 2)} |")
     lines.append("")
     return "\n".join(lines)
@@ -247,7 +247,7 @@ def density_markdown(rows):
                  [table.get((c["mesh"], c["sigma"], c["points"], m)) for m in PEERS]:
             if r is None:
                 continue
-            lines.append(f"| {r['mesh']} | {float(r['sigma']):.0%} | {r['points']} | `{r['spec']}` | "
+            lines.append(f"| {r['mesh']} | {float(r['sigma']):.0%} | {r['points']} | `{r['setting']}` | "
                          f"{fmt(float(r['chamfer_e4']), 3)} | {fmt(float(r['p2m_e4']), 3)} | "
                          f"{fmt(float(r['normal_deg']), 1)} | {fmt(float(r['seconds']), 2)} |")
     lines.append("")

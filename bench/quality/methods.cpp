@@ -21,36 +21,36 @@ bool known_family(const std::string& family) {
   return false;
 }
 
-host::DenoiseOptions ours_options(const MethodSpec& spec, int threads) {
+host::DenoiseOptions ours_options(const MethodSpec& setting, int threads) {
   host::DenoiseOptions o;
-  o.k = static_cast<int>(spec.get("k"));
-  o.base_size = static_cast<int>(spec.get("base"));
-  o.num_scales = static_cast<int>(spec.get("scales"));
-  o.scale_ratio = spec.get("ratio");
-  o.preset = spec.get("preset") != 0 ? host::Preset::Smooth : host::Preset::Detail;
-  o.passes = static_cast<int>(spec.get("passes"));
-  o.list_cap = static_cast<int>(spec.get("cap"));
+  o.k = static_cast<int>(setting.get("k"));
+  o.base_size = static_cast<int>(setting.get("base"));
+  o.num_scales = static_cast<int>(setting.get("scales"));
+  o.scale_ratio = setting.get("ratio");
+  o.preset = setting.get("preset") != 0 ? host::Preset::Smooth : host::Preset::Detail;
+  o.passes = static_cast<int>(setting.get("passes"));
+  o.list_cap = static_cast<int>(setting.get("cap"));
   o.threads = threads;
   return o;
 }
 
-std::vector<double> run_family(const MethodSpec& spec, const std::vector<double>& noisy,
+std::vector<double> run_family(const MethodSpec& setting, const std::vector<double>& noisy,
                                int threads) {
-  if (spec.family == "noisy") return noisy;
-  if (spec.family == "ours") {
+  if (setting.family == "noisy") return noisy;
+  if (setting.family == "ours") {
     std::vector<double> xyz = noisy;
-    host::denoise_positions(xyz, ours_options(spec, threads));
+    host::denoise_positions(xyz, ours_options(setting, threads));
     return xyz;
   }
-  if (spec.family == "jet") return cgal_jet_smooth(noisy, static_cast<unsigned>(spec.get("k")));
-  if (spec.family == "bilateral") {
-    return cgal_bilateral_smooth(noisy, static_cast<unsigned>(spec.get("k")),
-                                 static_cast<int>(spec.get("iters")), spec.get("sharp"));
+  if (setting.family == "jet") return cgal_jet_smooth(noisy, static_cast<unsigned>(setting.get("k")));
+  if (setting.family == "bilateral") {
+    return cgal_bilateral_smooth(noisy, static_cast<unsigned>(setting.get("k")),
+                                 static_cast<int>(setting.get("iters")), setting.get("sharp"));
   }
-  if (spec.family == "mls") {
-    return pcl_mls_smooth(noisy, spec.get("r"), threads);
+  if (setting.family == "mls") {
+    return pcl_mls_smooth(noisy, setting.get("r"), threads);
   }
-  throw std::invalid_argument("unknown method " + spec.family);
+  throw std::invalid_argument("unknown method " + setting.family);
 }
 
 }  // namespace
@@ -84,11 +84,11 @@ std::string MethodSpec::text() const {
 }
 
 MethodSpec parse_method(const std::string& text) {
-  MethodSpec spec;
+  MethodSpec setting;
   const size_t colon = text.find(':');
-  spec.family = text.substr(0, colon);
-  if (!known_family(spec.family)) throw std::invalid_argument("unknown method '" + text + "'");
-  if (colon == std::string::npos) return spec;
+  setting.family = text.substr(0, colon);
+  if (!known_family(setting.family)) throw std::invalid_argument("unknown method '" + text + "'");
+  if (colon == std::string::npos) return setting;
   std::istringstream items(text.substr(colon + 1));
   for (std::string item; std::getline(items, item, ',');) {
     const size_t eq = item.find('=');
@@ -102,34 +102,34 @@ MethodSpec parse_method(const std::string& text) {
       used = 0;
     }
     if (used == 0 || used != value.size()) throw std::invalid_argument("bad value in '" + item + "'");
-    spec.params.emplace_back(item.substr(0, eq), v);
+    setting.params.emplace_back(item.substr(0, eq), v);
   }
-  return spec;
+  return setting;
 }
 
 MethodSpec ours_defaults() {
   const host::DenoiseOptions d;
-  MethodSpec spec{"ours", {}};
-  spec.params = {{"k", d.k},
+  MethodSpec setting{"ours", {}};
+  setting.params = {{"k", d.k},
                  {"base", d.base_size},
                  {"scales", d.num_scales},
                  {"ratio", d.scale_ratio},
                  {"preset", static_cast<double>(d.preset)},
                  {"passes", d.passes},
                  {"cap", d.list_cap}};
-  return spec;
+  return setting;
 }
 
-MethodSpec ours_scaled_to_density(const MethodSpec& spec, double factor) {
-  return spec.with("base", std::round(spec.get("base") * std::sqrt(factor)))
-      .with("cap", std::round(spec.get("cap") * factor));
+MethodSpec ours_scaled_to_density(const MethodSpec& setting, double factor) {
+  return setting.with("base", std::round(setting.get("base") * std::sqrt(factor)))
+      .with("cap", std::round(setting.get("cap") * factor));
 }
 
-MethodRun run_method(const MethodSpec& spec, const std::vector<double>& noisy, int threads) {
+MethodRun run_method(const MethodSpec& setting, const std::vector<double>& noisy, int threads) {
   MethodRun run;
   const Stopwatch watch;
   const double cpu_start = process_cpu_seconds();
-  run.xyz = run_family(spec, noisy, threads);
+  run.xyz = run_family(setting, noisy, threads);
   run.seconds = watch.seconds();
   run.cpu_seconds = process_cpu_seconds() - cpu_start;
   return run;

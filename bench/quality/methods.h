@@ -1,4 +1,4 @@
-// The methods of the quality comparison, named by a short spec such as
+// The methods of the quality comparison, named by a short setting such as
 // "jet:k=24" or "ours:k=16,base=2,scales=3,ratio=1.5,preset=0,passes=1,cap=256".
 #pragma once
 
@@ -20,15 +20,15 @@ struct MethodSpec {
   std::string text() const;
 };
 
-/// Parses MethodSpec::text(); std::invalid_argument for a malformed spec.
+/// Parses MethodSpec::text(); std::invalid_argument for a malformed setting.
 MethodSpec parse_method(const std::string& text);
 
-/// The host pipeline's defaults (DenoiseOptions) as a spec.
+/// The host pipeline's defaults (DenoiseOptions) as a setting.
 MethodSpec ours_defaults();
 
 /// Our setting with windows that cover the same area on a cloud `factor`
 /// times as dense: base size times sqrt(factor), list cap times factor.
-MethodSpec ours_scaled_to_density(const MethodSpec& spec, double factor);
+MethodSpec ours_scaled_to_density(const MethodSpec& setting, double factor);
 
 struct MethodRun {
   std::vector<double> xyz;
@@ -38,6 +38,6 @@ struct MethodRun {
 
 /// Denoises `noisy` (3n) on `threads` threads (where the method can use them).
 /// MLS takes its search radius `r` in length units, the others their own units.
-MethodRun run_method(const MethodSpec& spec, const std::vector<double>& noisy, int threads);
+MethodRun run_method(const MethodSpec& setting, const std::vector<double>& noisy, int threads);
 
 }  // namespace ici3d::bench

@@ -25,26 +25,26 @@ class CsvWriter {
   explicit CsvWriter(const std::string& path) : file_(std::fopen(path.c_str(), "w")) {
     if (!file_) throw std::runtime_error("cannot write " + path);
     std::fprintf(file_,
-                 "phase,points,mesh,sigma,method,spec,chamfer_e4,p2m_e4,normal_deg,seconds,cpu_s,"
+                 "phase,points,mesh,sigma,method,setting,chamfer_e4,p2m_e4,normal_deg,seconds,cpu_s,"
                  "score,note,to_clean_e4,from_clean_e4\n");
   }
   ~CsvWriter() { std::fclose(file_); }
   CsvWriter(const CsvWriter&) = delete;
   CsvWriter& operator=(const CsvWriter&) = delete;
 
-  void cell_row(const std::string& phase, const Cell& cell, const MethodSpec& spec,
+  void cell_row(const std::string& phase, const Cell& cell, const MethodSpec& setting,
                 const Result& r) {
     std::fprintf(file_, "%s,%zu,%s,%g,%s,\"%s\",%.4f,%.4f,%.3f,%.4f,%.4f,%.5f,,%.4f,%.4f\n", phase.c_str(),
-                 cell.points, cell.surface->name.c_str(), cell.sigma, spec.family.c_str(),
-                 spec.text().c_str(), 1e4 * r.scores.chamfer, 1e4 * r.scores.p2m,
+                 cell.points, cell.surface->name.c_str(), cell.sigma, setting.family.c_str(),
+                 setting.text().c_str(), 1e4 * r.scores.chamfer, 1e4 * r.scores.p2m,
                  r.scores.normal_deg, r.seconds, r.cpu_seconds, r.score, 1e4 * r.scores.to_clean,
                  1e4 * r.scores.from_clean);
     std::fflush(file_);
   }
 
-  void search_row(size_t points, const MethodSpec& spec, const Summary& s, const std::string& note) {
+  void search_row(size_t points, const MethodSpec& setting, const Summary& s, const std::string& note) {
     std::fprintf(file_, "search,%zu,all,0,ours,\"%s\",,,,%.4f,%.4f,%.5f,%s,,\n", points,
-                 spec.text().c_str(), s.seconds, s.cpu_seconds, s.score, note.c_str());
+                 setting.text().c_str(), s.seconds, s.cpu_seconds, s.score, note.c_str());
     std::fflush(file_);
   }
 
@@ -72,29 +72,29 @@ class Bench {
 
   const std::vector<Cell>& cells() const { return cells_; }
 
-  const Result& run(size_t c, const MethodSpec& spec, const std::string& phase) {
-    const auto key = std::make_pair(c, spec.text());
+  const Result& run(size_t c, const MethodSpec& setting, const std::string& phase) {
+    const auto key = std::make_pair(c, setting.text());
     auto it = results_.find(key);
     if (it == results_.end()) {
       const Cell& cell = cells_[c];
-      const MethodRun out = run_method(spec, cell.noisy, threads_);
+      const MethodRun out = run_method(setting, cell.noisy, threads_);
       Result r;
       r.scores = score_cloud(cell, out.xyz);
       r.seconds = out.seconds;
       r.cpu_seconds = out.cpu_seconds;
       r.score = relative_score(r.scores, noisy_[c]);
       std::fprintf(stderr, "  %-32s %-70s score %.3f  %.2f s\n", cell_label(cell).c_str(),
-                   spec.text().c_str(), r.score, r.seconds);
+                   setting.text().c_str(), r.score, r.seconds);
       it = results_.emplace(key, r).first;
     }
-    csv_.cell_row(phase, cells_[c], spec, it->second);
+    csv_.cell_row(phase, cells_[c], setting, it->second);
     return it->second;
   }
 
-  Summary run_all(const MethodSpec& spec, const std::string& phase) {
+  Summary run_all(const MethodSpec& setting, const std::string& phase) {
     Summary s;
     for (size_t c = 0; c < cells_.size(); ++c) {
-      const Result& r = run(c, spec, phase);
+      const Result& r = run(c, setting, phase);
       s.score += r.score;
       s.seconds += r.seconds;
       s.cpu_seconds += r.cpu_seconds;
@@ -126,23 +126,23 @@ std::vector<Cell> make_cells(const std::vector<std::unique_ptr<Surface>>& surfac
 std::vector<Trial> sweep_peers(Bench& bench, const std::vector<MethodSpec>& peers) {
   std::vector<Trial> trials;
   for (size_t c = 0; c < bench.cells().size(); ++c) {
-    for (const MethodSpec& spec : peers) {
-      const Result& r = bench.run(c, spec, "sweep");
-      trials.push_back({spec, bench.cells()[c].sigma, r.score, r.seconds});
+    for (const MethodSpec& setting : peers) {
+      const Result& r = bench.run(c, setting, "sweep");
+      trials.push_back({setting, bench.cells()[c].sigma, r.score, r.seconds});
     }
   }
   return trials;
 }
 
 SearchResult search_ours(Bench& bench, const ProtocolConfig& config, CsvWriter& csv) {
-  const Evaluator evaluate = [&](const MethodSpec& spec) { return bench.run_all(spec, "sweep"); };
+  const Evaluator evaluate = [&](const MethodSpec& setting) { return bench.run_all(setting, "sweep"); };
   SearchResult search = greedy_search(ours_defaults(), config.ours_grid, evaluate,
                                       config.time_budget, config.search_rounds);
   csv.search_row(config.sweep_points, ours_defaults(), search.start, "start");
   for (const SearchStep& step : search.steps) {
     std::ostringstream note;
     note << step.parameter << '=' << step.value << (step.within_budget ? "" : " (over budget)");
-    csv.search_row(config.sweep_points, step.spec, step.summary, note.str());
+    csv.search_row(config.sweep_points, step.setting, step.summary, note.str());
   }
   csv.search_row(config.sweep_points, search.chosen, search.summary, "chosen");
   return search;
@@ -150,10 +150,10 @@ SearchResult search_ours(Bench& bench, const ProtocolConfig& config, CsvWriter& 
 
 std::vector<std::string> peer_families(const std::vector<MethodSpec>& peers) {
   std::vector<std::string> families;
-  for (const MethodSpec& spec : peers) {
+  for (const MethodSpec& setting : peers) {
     bool seen = false;
-    for (const std::string& f : families) seen = seen || f == spec.family;
-    if (!seen) families.push_back(spec.family);
+    for (const std::string& f : families) seen = seen || f == setting.family;
+    if (!seen) families.push_back(setting.family);
   }
   return families;
 }

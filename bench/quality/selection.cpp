@@ -18,13 +18,13 @@ double relative_score(const Scores& method, const Scores& noisy) {
 
 std::map<double, MethodSpec> best_per_sigma(const std::vector<Trial>& trials,
                                             const std::string& family) {
-  // sigma -> spec text -> (sum, count), and the first spec seen per text.
+  // sigma -> setting text -> (sum, count), and the first setting seen per text.
   std::map<double, std::vector<std::pair<std::string, std::pair<double, int>>>> sums;
-  std::map<std::string, MethodSpec> specs;
+  std::map<std::string, MethodSpec> settings;
   for (const Trial& t : trials) {
-    if (t.spec.family != family) continue;
-    const std::string key = t.spec.text();
-    specs.emplace(key, t.spec);
+    if (t.setting.family != family) continue;
+    const std::string key = t.setting.text();
+    settings.emplace(key, t.setting);
     auto& level = sums[t.sigma];
     auto it = level.begin();
     while (it != level.end() && it->first != key) ++it;
@@ -39,7 +39,7 @@ std::map<double, MethodSpec> best_per_sigma(const std::vector<Trial>& trials,
       const double mean = acc.first / acc.second;
       if (mean < lowest) {
         lowest = mean;
-        best.insert_or_assign(sigma, specs.at(key));
+        best.insert_or_assign(sigma, settings.at(key));
       }
     }
   }
@@ -50,10 +50,10 @@ SearchResult greedy_search(const MethodSpec& start,
                            const std::vector<std::pair<std::string, std::vector<double>>>& grid,
                            const Evaluator& evaluate, double time_budget, int rounds) {
   std::map<std::string, Summary> seen;
-  auto summary_of = [&](const MethodSpec& spec) {
-    const std::string key = spec.text();
+  auto summary_of = [&](const MethodSpec& setting) {
+    const std::string key = setting.text();
     auto it = seen.find(key);
-    if (it == seen.end()) it = seen.emplace(key, evaluate(spec)).first;
+    if (it == seen.end()) it = seen.emplace(key, evaluate(setting)).first;
     return it->second;
   };
   SearchResult result;

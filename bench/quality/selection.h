@@ -26,13 +26,13 @@ double relative_score(const Scores& method, const Scores& noisy);
 
 /// One evaluation of a setting on one cloud.
 struct Trial {
-  MethodSpec spec;
+  MethodSpec setting;
   double sigma = 0;
   double score = 0;  // relative_score
   double seconds = 0;
 };
 
-/// For each noise level, the spec of `family` with the lowest mean score over
+/// For each noise level, the setting of `family` with the lowest mean score over
 /// the trials of that level (ties: the first tried).
 std::map<double, MethodSpec> best_per_sigma(const std::vector<Trial>& trials,
                                             const std::string& family);
@@ -47,7 +47,7 @@ struct Summary {
 using Evaluator = std::function<Summary(const MethodSpec&)>;
 
 struct SearchStep {
-  MethodSpec spec;
+  MethodSpec setting;
   std::string parameter;
   double value = 0;
   Summary summary;

@@ -42,11 +42,11 @@ TEST(Methods, EveryFamilyReducesNoiseOnAPlane) {
   }
   const std::vector<double> noisy = add_gaussian_noise(clean, 0.005, 9);
   const double before = chamfer_distance(noisy, clean);
-  for (const char* spec : {"ours:k=16,base=3,scales=3,ratio=1.5,preset=1,passes=1,cap=256",
+  for (const char* setting : {"ours:k=16,base=3,scales=3,ratio=1.5,preset=1,passes=1,cap=256",
                            "jet:k=24", "bilateral:k=24,iters=2,sharp=25", "mls:r=0.08"}) {
-    const MethodRun run = run_method(parse_method(spec), noisy, 2);
-    EXPECT_GT(run.xyz.size(), noisy.size() * 9 / 10) << spec;
-    EXPECT_LT(chamfer_distance(run.xyz, clean), 0.8 * before) << spec;
+    const MethodRun run = run_method(parse_method(setting), noisy, 2);
+    EXPECT_GT(run.xyz.size(), noisy.size() * 9 / 10) << setting;
+    EXPECT_LT(chamfer_distance(run.xyz, clean), 0.8 * before) << setting;
     EXPECT_GE(run.seconds, 0.0);
   }
   EXPECT_EQ(run_method(parse_method("noisy"), noisy, 1).xyz, noisy);

@@ -45,7 +45,7 @@ TEST(GreedySearch, WalksDownhillOneParameterAtATime) {
   EXPECT_EQ(r.chosen.text(), "ours:a=3,b=1");
   EXPECT_DOUBLE_EQ(r.summary.score, 0.0);
   EXPECT_DOUBLE_EQ(r.start.score, 4 + 9 + 0.1 * -2 * 3);
-  for (const auto& [spec, count] : bowl.calls) EXPECT_EQ(count, 1) << spec;
+  for (const auto& [setting, count] : bowl.calls) EXPECT_EQ(count, 1) << setting;
   ASSERT_FALSE(r.steps.empty());
   EXPECT_EQ(r.steps.front().parameter, "a");
 }
