@@ -15,9 +15,9 @@ targets=("$@")
 
 # Mutations per harness, for a few seconds each on one core.
 declare -A runs=(
-  [read_ply]=20000 [read_xyz]=20000 [read_pcd]=20000 [eigeng]=100000
-  [find_index_square4]=200000 [kernel_estimate]=200000 [entry]=3000
-  [main_loop]=3000 [denoise]=300
+  [read_ply]=60000 [read_xyz]=30000 [read_pcd]=15000 [eigeng]=50000
+  [find_index_square4]=500000 [kernel_estimate]=500000 [entry]=8000
+  [main_loop]=10000 [denoise]=150
 )
 
 build_fuzzers "${targets[@]/#/fuzz_}"
