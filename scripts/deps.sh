@@ -11,7 +11,7 @@ packages=(
   libcli11-dev libfmt-dev
   libpng-dev liblzf-dev pcl-tools
   pybind11-dev python3-dev python3-numpy python3-pytest python3-setuptools
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev libomp-dev
 )
 packages+=("$@")
 
