@@ -27,6 +27,7 @@
 #include "fuzz_cloud.h"
 #include "fuzz_input.h"
 #include "ici3d.h"
+#include "ici3d_host/neighbors.h"
 
 namespace {
 
@@ -149,29 +150,6 @@ double distance(const float* a, const float* b) {
   return std::sqrt(s);
 }
 
-// Second invariant of the scatter matrix of one table row against its trace
-// (the host pipeline's test for a neighbourhood on a line or a point).
-bool row_is_planar(const std::vector<float>& p, const int32_t* row, int32_t K) {
-  double mean[3] = {0, 0, 0};
-  for (int32_t j = 0; j < K; ++j) {
-    for (int c = 0; c < 3; ++c) mean[c] += p[3 * static_cast<size_t>(row[j]) + c];
-  }
-  for (double& m : mean) m /= K;
-  double s[3][3] = {};
-  for (int32_t j = 0; j < K; ++j) {
-    double d[3];
-    for (int c = 0; c < 3; ++c) d[c] = p[3 * static_cast<size_t>(row[j]) + c] - mean[c];
-    for (int r = 0; r < 3; ++r) {
-      for (int c = 0; c < 3; ++c) s[r][c] += d[r] * d[c];
-    }
-  }
-  const double trace = s[0][0] + s[1][1] + s[2][2];
-  const double minors = (s[0][0] * s[1][1] - s[0][1] * s[1][0]) +
-                        (s[0][0] * s[2][2] - s[0][2] * s[2][0]) +
-                        (s[1][1] * s[2][2] - s[1][2] * s[2][1]);
-  return trace > 0 && minors > 1e-10 * trace * trace;
-}
-
 // Finite coordinates of moderate size, distinct points, noise levels and
 // sizes within a few decades of the point spacing, and a planar frame
 // neighbourhood for every point.
@@ -196,7 +174,9 @@ bool well_posed(const PassArgs& a) {
   if (!(a.size_norm > 0) || !std::isfinite(a.size_norm) || !(window <= 1e3 * spacing)) return false;
   if (!(a.scale_ratio > 0 && a.scale_ratio <= 10) || !std::isfinite(a.preselect_size)) return false;
   for (size_t i = 0; i < n; ++i) {
-    if (!row_is_planar(c.points, &a.table[i * static_cast<size_t>(a.K)], a.K)) return false;
+    if (ici3d::host::degenerate_neighbourhood(c.points.data(), &a.table[i * static_cast<size_t>(a.K)], a.K)) {
+      return false;
+    }
   }
   return true;
 }

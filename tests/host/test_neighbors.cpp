@@ -297,3 +297,38 @@ TEST(NeighbourInputs, PassTheLibraryArgumentCheck) {
                                   table.indices.data(), k, out.data()),
             ICI3D_ARGS_OK);
 }
+
+TEST(DegenerateNeighbourhood, PointsAndLinesAreDegeneratePlanesAndBlobsAreNot) {
+  const std::vector<int32_t> row = {0, 1, 2, 3};
+  // Identical positions, positions on a line (also far from the origin, where
+  // the scatter is small against the coordinates), a tilted square, a blob.
+  const std::vector<float> same = {1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3};
+  const std::vector<float> line = {0, 0, 0, 1, 2, 3, 2, 4, 6, -1, -2, -3};
+  const std::vector<float> far_line = {1e5f, 1e5f, 1e5f, 1e5f + 1, 1e5f, 1e5f,
+                                       1e5f + 2, 1e5f, 1e5f, 1e5f + 3, 1e5f, 1e5f};
+  const std::vector<float> square = {0, 0, 0, 1, 0, 1, 0, 1, 0, 1, 1, 1};
+  const std::vector<float> blob = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
+  EXPECT_TRUE(ici3d::host::degenerate_neighbourhood(same.data(), row.data(), 4));
+  EXPECT_TRUE(ici3d::host::degenerate_neighbourhood(line.data(), row.data(), 4));
+  EXPECT_TRUE(ici3d::host::degenerate_neighbourhood(far_line.data(), row.data(), 4));
+  EXPECT_FALSE(ici3d::host::degenerate_neighbourhood(square.data(), row.data(), 4));
+  EXPECT_FALSE(ici3d::host::degenerate_neighbourhood(blob.data(), row.data(), 4));
+  // A single position, two positions, and a row listing one point repeatedly.
+  EXPECT_TRUE(ici3d::host::degenerate_neighbourhood(blob.data(), row.data(), 1));
+  EXPECT_TRUE(ici3d::host::degenerate_neighbourhood(blob.data(), row.data(), 2));
+  const std::vector<int32_t> repeated = {1, 1, 1, 1};
+  EXPECT_TRUE(ici3d::host::degenerate_neighbourhood(blob.data(), repeated.data(), 4));
+}
+
+TEST(DegenerateNeighbourhood, NonFiniteOrOverflowingPositionsAreDegenerate) {
+  const std::vector<int32_t> row = {0, 1, 2, 3};
+  std::vector<float> blob = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
+  blob[4] = std::nanf("");
+  EXPECT_TRUE(ici3d::host::degenerate_neighbourhood(blob.data(), row.data(), 4));
+  blob[4] = INFINITY;
+  EXPECT_TRUE(ici3d::host::degenerate_neighbourhood(blob.data(), row.data(), 4));
+  // Float's largest coordinates stay well inside double's range in the sums.
+  const float big = 3e38f;
+  const std::vector<float> huge = {0, 0, 0, big, 0, 0, 0, big, 0, 0, 0, big};
+  EXPECT_FALSE(ici3d::host::degenerate_neighbourhood(huge.data(), row.data(), 4));
+}

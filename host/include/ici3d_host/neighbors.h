@@ -72,4 +72,12 @@ CandidateLists candidate_lists(const float* xyz, int32_t n, float radius,
 // rotated coordinates cannot lose a point in a corner of the cube.
 float preselect_radius(float preselect_size);
 
+// True when a row of the table cannot give a local frame: its positions lie on
+// a line or a point. Tested on the scatter matrix of the k positions (double
+// sums): its second invariant (sum of the 2x2 principal minors) vanishes
+// exactly then, so the row counts as degenerate when that invariant is at most
+// 1e-10 trace^2, or the trace is not positive, or either is NaN.
+// `row` holds k valid indices into xyz; k >= 1.
+bool degenerate_neighbourhood(const float* xyz, const int32_t* row, int32_t k);
+
 }  // namespace ici3d::host

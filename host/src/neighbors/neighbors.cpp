@@ -210,4 +210,25 @@ float preselect_radius(float preselect_size) {
   return static_cast<float>(static_cast<double>(preselect_size) * std::sqrt(3.0) * 1.001);
 }
 
+bool degenerate_neighbourhood(const float* xyz, const int32_t* row, int32_t k) {
+  double mean[3] = {0, 0, 0};
+  for (int32_t j = 0; j < k; ++j) {
+    for (int c = 0; c < 3; ++c) mean[c] += xyz[3 * static_cast<size_t>(row[j]) + c];
+  }
+  for (double& m : mean) m /= k;
+  double s[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
+  for (int32_t j = 0; j < k; ++j) {
+    double d[3];
+    for (int c = 0; c < 3; ++c) d[c] = xyz[3 * static_cast<size_t>(row[j]) + c] - mean[c];
+    for (int r = 0; r < 3; ++r) {
+      for (int c = 0; c < 3; ++c) s[r][c] += d[r] * d[c];
+    }
+  }
+  const double trace = s[0][0] + s[1][1] + s[2][2];
+  const double minors = (s[0][0] * s[1][1] - s[0][1] * s[1][0]) +
+                        (s[0][0] * s[2][2] - s[0][2] * s[2][0]) +
+                        (s[1][1] * s[2][2] - s[1][2] * s[2][1]);
+  return !(trace > 0) || !(minors > 1e-10 * trace * trace);
+}
+
 }  // namespace ici3d::host

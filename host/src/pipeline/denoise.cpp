@@ -88,30 +88,6 @@ std::vector<float> recentred_floats(const std::vector<double>& xyz) {
   return out;
 }
 
-// A frame needs at least three distinct, non-collinear positions: the second
-// invariant of the scatter matrix (sum of its 2x2 principal minors) vanishes
-// exactly when the neighbourhood lies on a line or a point.
-bool degenerate_neighbourhood(const float* pts, const int32_t* row, int k) {
-  double mean[3] = {0, 0, 0};
-  for (int j = 0; j < k; ++j) {
-    for (int c = 0; c < 3; ++c) mean[c] += pts[3 * row[j] + c];
-  }
-  for (double& m : mean) m /= k;
-  double s[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
-  for (int j = 0; j < k; ++j) {
-    double d[3];
-    for (int c = 0; c < 3; ++c) d[c] = pts[3 * row[j] + c] - mean[c];
-    for (int r = 0; r < 3; ++r) {
-      for (int c = 0; c < 3; ++c) s[r][c] += d[r] * d[c];
-    }
-  }
-  const double trace = s[0][0] + s[1][1] + s[2][2];
-  const double minors = (s[0][0] * s[1][1] - s[0][1] * s[1][0]) +
-                        (s[0][0] * s[2][2] - s[0][2] * s[2][0]) +
-                        (s[1][1] * s[2][2] - s[1][2] * s[2][1]);
-  return !(trace > 0) || !(minors > 1e-10 * trace * trace);
-}
-
 struct PassInput {
   std::vector<float> points;  // recentred float positions of the finite points
   KnnTable knn;
