@@ -1,7 +1,8 @@
 // eigeng when one of its work allocations fails: it returns 0 and leaves
 // every caller array as it was. This executable replaces malloc and calloc
 // (forwarding to glibc) so that the k-th allocation can be made to fail; the
-// replacement is left out under AddressSanitizer, which owns the allocator.
+// replacement is left out under the address and thread sanitizers, which own
+// the allocator.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -9,7 +10,16 @@
 
 #include "ici3d.h"
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define EIGEN_TEST_UNDER_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define EIGEN_TEST_UNDER_SANITIZER 1
+#endif
+
+#if defined(EIGEN_TEST_UNDER_SANITIZER)
 #define EIGEN_TEST_CAN_FAIL_ALLOCATIONS 0
 #else
 #define EIGEN_TEST_CAN_FAIL_ALLOCATIONS 1
