@@ -21,7 +21,9 @@
 //   on other elements are kept. Ascii PLY needs one element per line.
 // - Writing PLY refuses 64-bit integer attributes (PLY has no such type).
 // - PLY elements other than "vertex" and PCD padding fields exist only in
-//   their own format and are dropped when writing another one.
+//   their own format and are dropped when writing another one. PCD padding
+//   that the data does not hold (text or compressed data without it, where
+//   the file is too short for it) is left out of the layout.
 
 #include <iosfwd>
 #include <optional>

@@ -2,6 +2,7 @@
 
 #include <lzf.h>
 
+#include <algorithm>
 #include <charconv>
 
 #include "formats.h"
@@ -291,6 +292,15 @@ bool data_holds_padding(const InputSource& source, const FileLayout& layout, uin
   return !left || points <= (*left + 1) / per_point;  // the last line may lack its newline
 }
 
+// Padding the data never held is left out of the layout: it carries no
+// values, and written back as zeros it would turn a small file declaring huge
+// padding into a huge one.
+void drop_padding_fields(FileLayout& layout) {
+  auto& fields = layout.fields;
+  fields.erase(std::remove_if(fields.begin(), fields.end(), [](const LayoutField& f) { return f.padding; }),
+               fields.end());
+}
+
 }  // namespace
 
 PointCloud read_pcd(InputSource& source) {
@@ -308,6 +318,7 @@ PointCloud read_pcd(InputSource& source) {
     case Encoding::BinaryCompressed: read_compressed_points(source, cloud, slots, sizes); break;
     default: read_binary_records(source, points, slots, !kNativeLittleEndian, cloud.xyz, "points");
   }
+  if (!keep_padding) drop_padding_fields(cloud.layout);
   return cloud;
 }
 
