@@ -119,7 +119,11 @@ void solve_point(const WorkArrays &w, std::size_t n, std::size_t i, float reg_we
                  float size_norm, const float *noise_sigma, const float *points,
                  float *denoised_points) {
   const float sigma = noise_sigma[i];
-  const float lambda = ((reg_weight * reg_weight) / ((size_norm * sigma) * sigma)) * w.weight_sums[i];
+  float lambda = ((reg_weight * reg_weight) / ((size_norm * sigma) * sigma)) * w.weight_sums[i];
+  // A point that received no plane has no weight to scale; when the factor
+  // itself is infinite (size_norm * sigma^2 underflows) or NaN, the product
+  // would be NaN and keep the point from its fused estimate below.
+  if (w.weight_sums[i] == 0.0f && std::isnan(lambda)) lambda = 0.0f;
   float m[9];
   std::memcpy(m, w.normal_matrix_sums + 9 * i, sizeof m);
   m[0] += lambda;

@@ -157,4 +157,43 @@ TEST(EigengRegression, BackSubstitutionOverATinyPivotIsScaledDown) {
   expect_sound_real_eigenpairs(m, 8, decompose(m, 8), 1e-6);
 }
 
+// fuzz_entry: base_size 0 (every window empty, so no point receives a plane)
+// with a size_norm so small that size_norm * sigma^2 underflows to 0. The
+// regularisation factor became infinite, times a weight sum of 0 gave NaN,
+// and every point came out NaN instead of taking its fused estimate (its
+// input position, as no direction was accepted). size_norm 0 did the same.
+TEST(EntryRegression, PointsWithoutPlanesKeepTheirPositionWhateverTheSizeNorm) {
+  const int32_t n = 9, K = 9;
+  std::vector<float> points;
+  for (int32_t k = 0; k < n; ++k) {
+    points.insert(points.end(), {1e-4f * static_cast<float>(k % 3), 1e-4f * static_cast<float>(k / 3),
+                                 1e-5f * static_cast<float>(k % 2)});
+  }
+  std::vector<int32_t> table;
+  std::vector<std::vector<int32_t>> lists(n);
+  for (int32_t i = 0; i < n; ++i) {
+    lists[static_cast<size_t>(i)].push_back(i);
+    for (int32_t j = 0; j < n; ++j) {
+      if (j != i) lists[static_cast<size_t>(i)].push_back(j);
+    }
+    table.insert(table.end(), lists[static_cast<size_t>(i)].begin(), lists[static_cast<size_t>(i)].end());
+  }
+  std::vector<int32_t*> pointers;
+  std::vector<int32_t> counts;
+  for (auto& l : lists) {
+    pointers.push_back(l.data());
+    counts.push_back(static_cast<int32_t>(l.size()));
+  }
+  for (const float size_norm : {1.84396865e-40f, 0.0f}) {
+    std::vector<float> noise(n, 1e-4f), out(3 * n, -1.0f);
+    square_neigh_ici_denoi_recur_pure_c_parallel(points.data(), n, noise.data(), 0, 2,
+                                                  pointers.data(), size_norm, 1e6f, 0.0045f,
+                                                  counts.data(), n, 1, table.data(), K, out.data());
+    for (size_t k = 0; k < out.size(); ++k) {
+      EXPECT_NEAR(out[k], points[k], 1e-10) << "size_norm " << size_norm << ", coordinate " << k;
+    }
+    for (float s : noise) EXPECT_TRUE(std::isfinite(s)) << size_norm;
+  }
+}
+
 }  // namespace
