@@ -148,7 +148,8 @@ ICI3D_API void square_neigh_ici_denoi_recur_pure_c_parallel(
  * accepted direction, points ascending, directions 0..3, then the
  * inverse-variance fusion of each point's four estimates. Phase 3 (parallel):
  * the regularised 3x3 solve per point (or the fused estimate for a point that
- * received no plane). Phase 4 (parallel): the noise update.
+ * received no plane, also when size_norm*noise_sigma^2 underflows to 0 or is
+ * NaN). Phase 4 (parallel): the noise update.
  *
  * @param[in]  ici_neighbors, ici_neighbor_counts  candidate lists (as above).
  * @param[in]  frame_matrices  9*n float; row r of record i (9i+3r..9i+3r+2)
