@@ -58,7 +58,8 @@ inline PointCloud read_bytes(const std::string& bytes, Format format) {
 }
 
 // Bytes per point that writing the cloud back takes at least: a layout may
-// declare wide padding that the data never held (written back as zeros).
+// declare wide fields (a PCD COUNT of thousands, padding included) that a
+// text file holds in two characters per value.
 inline size_t written_record_bytes(const PointCloud& cloud) {
   size_t bytes = 3;
   for (const auto& field : cloud.layout.fields) bytes += field.count * ici3d::host::scalar_size(field.type);
