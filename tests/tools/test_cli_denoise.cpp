@@ -105,7 +105,8 @@ TEST_F(CliDenoise, ReportHoldsTheEffectiveParameters) {
   EXPECT_EQ(json_value(json, "sigma"), "0.05");
   EXPECT_EQ(json_value(json, "sigma_estimated"), "false");
   EXPECT_EQ(json_value(json, "spacing_estimated"), "true");
-  EXPECT_NEAR(std::stod(json_value(json, "spacing")), 1.0, 0.01);  // about the grid step
+  // About the grid step: counts on a small lattice are coarse.
+  EXPECT_NEAR(std::stod(json_value(json, "spacing")), 1.0, 0.1);
   EXPECT_EQ(json_value(json, "k"), "12");
   EXPECT_EQ(json_value(json, "preset"), "\"smooth\"");
   EXPECT_EQ(json_value(json, "num_scales"), "2");

@@ -77,6 +77,8 @@ std::string info_json(const InfoArgs& a, const host::PointCloud& cloud,
   json.member("spacing", e.spacing).member("noise_sigma", e.sigma);
   json.member("duplicates", e.duplicates);
   json.member("noise_samples", e.noise_samples);
+  json.member("noise_radius", e.noise_radius).member("noise_fit_points", e.noise_fit_points);
+  json.member("noise_rounds", e.noise_rounds);
   json.member("degenerate_fraction", degenerate_fraction(e));
   json.end_object();
   return json.str();
@@ -102,6 +104,9 @@ std::string info_text(const InfoArgs& a, const host::PointCloud& cloud,
     out += fmt::format("  {:<16} {}\n", attribute.name, host::scalar_type_name(attribute.type));
   out += fmt::format("spacing:     {}\n", format_length(e.spacing));
   out += fmt::format("noise sigma: {}\n", format_length(e.sigma));
+  if (e.noise_rounds > 0)
+    out += fmt::format("estimated in neighbourhoods of radius {} ({:.0f} points, {} radii tried)\n",
+                       format_length(e.noise_radius), e.noise_fit_points, e.noise_rounds);
   out += fmt::format("duplicates:  {}\n", e.duplicates);
   const double degenerate = degenerate_fraction(e);
   out += std::isfinite(degenerate)

@@ -83,6 +83,12 @@ struct DenoiseReport {
   bool sigma_floored = false;
   size_t noise_too_few_points = 0;  // of the noise estimate's sampled positions
   size_t noise_collinear = 0;
+  // The neighbourhood the estimates settled on (0 when nothing was estimated):
+  // its radius in length units, the median number of positions per fit, and
+  // how many radii were tried.
+  double noise_radius = 0;
+  double noise_fit_points = 0;
+  int noise_rounds = 0;
   double estimate_seconds = 0;
   double total_seconds = 0;
   // The parameters handed to the library.
@@ -124,6 +130,9 @@ struct CloudEstimates {
   size_t noise_too_few_points = 0;
   size_t noise_collinear = 0;
   size_t noise_samples = 0;
+  double noise_radius = 0;      // neighbourhood radius the estimates settled on
+  double noise_fit_points = 0;  // median positions per fit there
+  int noise_rounds = 0;         // radii tried
 };
 CloudEstimates estimate_cloud(const std::vector<double>& xyz, int threads = 0);
 

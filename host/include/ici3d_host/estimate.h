@@ -70,4 +70,46 @@ struct NoiseEstimate {
 NoiseEstimate estimate_noise(const double* xyz, size_t n, int k = kDefaultNoiseNeighbors,
                              size_t max_samples = kDefaultNoiseSamples, int threads = 0);
 
+// Positions at which estimate_surface measures noise and density.
+inline constexpr size_t kDefaultSurfaceSamples = 2000;
+
+struct SurfaceEstimate {
+  // Noise standard deviation along the surface normal (length units); NaN
+  // when no neighbourhood gave one. With a known sigma: what the settled
+  // neighbourhoods measure, for comparison.
+  double sigma = std::numeric_limits<double>::quiet_NaN();
+  // Points per unit area of the surface, and the spacing 1/sqrt(density) (the
+  // step of a square grid of that density). NaN when not measurable.
+  double density = std::numeric_limits<double>::quiet_NaN();
+  double spacing = std::numeric_limits<double>::quiet_NaN();
+  double radius = std::numeric_limits<double>::quiet_NaN();  // neighbourhood radius settled on
+  double fit_points = std::numeric_limits<double>::quiet_NaN();  // median points per fit
+  int rounds = 0;             // neighbourhood radii tried
+  size_t samples = 0;         // measured positions
+  size_t too_few_points = 0;  // of them: too few neighbours for a fit
+  size_t collinear = 0;       // of them: neighbourhood on a line or a conic
+};
+
+// Noise level and surface density of a cloud, valid whether the noise is far
+// below the point spacing or many times larger.
+// Per measured position, a quadric height field is fitted to the positions in
+// a cylinder of radius r and half-height r around it, its axis the normal of
+// the plane through the positions within r; its residual spread (1.4826 MAD,
+// after two refits without points beyond 2.5 sigma, corrected for the fit's
+// degrees of freedom) is the position's noise level, and the median over
+// positions is the cloud's. A fit through a neighbourhood that is small
+// beside the noise follows the noise and reads low, so r starts at the median
+// distance to the 24th nearest position and grows to 4 sigma, sigma
+// re-estimated each round, until sigma changes by at most 1 %. The quadric
+// takes up curvature; the refits and the median keep outliers, creases and
+// edges out. The density is the median count of positions within sqrt(2) r,
+// over pi (2 r^2 - 2 sigma^2) (the ball's area on the surface, less what the
+// noise takes): a property of the surface, unlike nearest-neighbour distances,
+// which shrink once the noise approaches the spacing.
+// `known_sigma` > 0 skips the noise rounds (r = max(seed, 4 known_sigma)).
+// At most `max_samples` positions (0: all) are measured, drawn with a fixed
+// seed. Throws std::invalid_argument for a null xyz with n > 0.
+SurfaceEstimate estimate_surface(const double* xyz, size_t n, double known_sigma = 0,
+                                 size_t max_samples = kDefaultSurfaceSamples, int threads = 0);
+
 }  // namespace ici3d::host

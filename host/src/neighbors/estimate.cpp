@@ -190,7 +190,248 @@ std::vector<RawNoise> raw_noise_at(const DistinctPositions& positions,
   return raw;
 }
 
+// ---------------------------------------------------------------------------
+// Noise and surface density at a neighbourhood radius that follows the noise
+
+constexpr uint64_t kSurfaceSeed = 0x5eed5a4fac3e5eedull;
+// The neighbourhood radius is never below the median distance to this many
+// nearest other positions, so that a fit always has points enough.
+constexpr int kSeedNeighbours = 40;
+// The radius the noise estimate settles on, in noise levels: the fit's degrees
+// of freedom are accounted for, so it only needs points enough, and a small
+// radius stays off most creases. The fit uses a cylinder of this radius and
+// twice its half-height around the position, so that no point of the noise
+// band is lost to the rim of a ball; its axis comes from the whole ball that
+// holds the cylinder, wide enough beside the noise for a steady normal.
+constexpr double kRadiusInSigmas = 2.5;
+constexpr double kHalfHeightInRadii = 2.0;
+// The density is counted in a ball of this many noise levels (or the seed
+// radius, if larger): wide enough for the noise correction below to be small.
+constexpr double kDensityRadiusInSigmas = 4.0;
+constexpr int kMaxRadiusRounds = 12;
+// The estimate has settled when a round changes it by at most this fraction.
+constexpr double kSettled = 0.01;
+// Points used by one fit at most (an even thinning beyond that).
+constexpr size_t kMaxFitPoints = 4096;
+constexpr size_t kMinFitPoints = 12;
+// Points farther than this many noise levels from a fit do not enter the next
+// fit: outliers and the far side of a crease.
+constexpr double kRefitCut = 2.5;
+constexpr int kRefits = 2;
+
+struct LocalSurface {
+  Neighbourhood kind = Neighbourhood::kTooFew;
+  double sigma = std::numeric_limits<double>::quiet_NaN();
+  size_t density_count = 0;  // other positions within the density radius
+  size_t fit_count = 0;   // positions in the fitted cylinder
+};
+
+// Unit vectors t1, t2 completing the unit normal n to an orthonormal frame.
+void tangent_frame(const double n[3], double t1[3], double t2[3]) {
+  int least = 0;
+  for (int c = 1; c < 3; ++c)
+    if (std::fabs(n[c]) < std::fabs(n[least])) least = c;
+  double e[3] = {0, 0, 0};
+  e[least] = 1.0;
+  t1[0] = n[1] * e[2] - n[2] * e[1];
+  t1[1] = n[2] * e[0] - n[0] * e[2];
+  t1[2] = n[0] * e[1] - n[1] * e[0];
+  const double norm = std::sqrt(t1[0] * t1[0] + t1[1] * t1[1] + t1[2] * t1[2]);
+  for (int c = 0; c < 3; ++c) t1[c] /= norm;
+  t2[0] = n[1] * t1[2] - n[2] * t1[1];
+  t2[1] = n[2] * t1[0] - n[0] * t1[2];
+  t2[2] = n[0] * t1[1] - n[1] * t1[0];
+}
+
+double dot3(const double* a, const double* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+
+// Unbiased noise level from the residuals of a six-term fit through `count`
+// points: 1.4826 MAD, corrected for the degrees of freedom the fit takes and
+// for the small-sample bias of the MAD.
+double residual_sigma(const std::vector<double>& residuals) {
+  const double n = static_cast<double>(residuals.size());
+  const double mad = detail::median_absolute_deviation(residuals);
+  return detail::kMadToSigma * mad * std::sqrt(n / (n - 6.0)) * (n / (n - 0.8));
+}
+
+double ball_radius(double radius) {
+  return radius * std::sqrt(1.0 + kHalfHeightInRadii * kHalfHeightInRadii);
+}
+
+// Noise at one position: the plane through the positions of the ball gives
+// the normal; a quadric height field over that plane is fitted to the
+// positions in the cylinder of the given radius around the position, refitted
+// without the points far from it, and its residual spread is the noise level.
+LocalSurface local_surface(const DistinctPositions& positions, size_t p,
+                           const std::vector<Neighbor>& ball, double radius,
+                           double density_radius) {
+  LocalSurface local;
+  const double density_sq = density_radius * density_radius;
+  for (const Neighbor& nb : ball) local.density_count += nb.sq_dist <= density_sq;
+  const double* centre = positions.point(p);
+  std::vector<double> inner(centre, centre + 3);
+  const size_t stride = ball.size() / kMaxFitPoints + 1;
+  for (size_t j = 0; j < ball.size(); j += stride) {
+    const double* q = positions.point(static_cast<size_t>(ball[j].index));
+    inner.insert(inner.end(), q, q + 3);
+  }
+  if (inner.size() / 3 < kMinFitPoints) return local;
+  const detail::PlaneFit plane = detail::fit_plane(inner);
+  if (is_collinear(plane)) {
+    local.kind = Neighbourhood::kCollinear;
+    return local;
+  }
+  double t1[3], t2[3];
+  tangent_frame(plane.normal, t1, t2);
+
+  const double half_height = kHalfHeightInRadii * radius;
+  std::vector<double> u{0.0}, v{0.0}, w{0.0};
+  for (size_t j = 0; j < ball.size(); j += stride) {
+    const double* q = positions.point(static_cast<size_t>(ball[j].index));
+    const double d[3] = {q[0] - centre[0], q[1] - centre[1], q[2] - centre[2]};
+    const double du = dot3(d, t1) / radius, dv = dot3(d, t2) / radius, dw = dot3(d, plane.normal);
+    if (du * du + dv * dv > 1.0 || std::fabs(dw) > half_height) continue;
+    u.push_back(du);
+    v.push_back(dv);
+    w.push_back(dw);
+  }
+  local.fit_count = w.size();
+  if (w.size() < kMinFitPoints) return local;
+  std::vector<double> residuals = detail::quadric_residuals(u, v, w);
+  if (residuals.empty()) {
+    local.kind = Neighbourhood::kCollinear;
+    return local;
+  }
+  local.kind = Neighbourhood::kPlanar;
+  local.sigma = residual_sigma(residuals);
+  for (int round = 0; round < kRefits && local.sigma > 0; ++round) {
+    std::vector<char> keep(residuals.size());
+    size_t kept = 0;
+    for (size_t j = 0; j < residuals.size(); ++j) {
+      keep[j] = std::fabs(residuals[j]) <= kRefitCut * local.sigma;
+      kept += keep[j];
+    }
+    if (kept == residuals.size() || kept < kMinFitPoints) break;
+    std::vector<double> refit = detail::quadric_residuals(u, v, w, keep);
+    if (refit.empty()) break;
+    residuals = std::move(refit);
+    local.sigma = residual_sigma(residuals);
+  }
+  return local;
+}
+
+std::vector<LocalSurface> local_surfaces(const PointIndex<double>& index,
+                                         const DistinctPositions& positions,
+                                         const std::vector<size_t>& measured, double radius,
+                                         double density_radius, int threads) {
+  std::vector<LocalSurface> locals(measured.size());
+  const int64_t count = static_cast<int64_t>(measured.size());
+  const double reach = std::max(ball_radius(radius), density_radius);
+  const NeighborQuery base{std::numeric_limits<size_t>::max(), reach * reach, -1};
+#pragma omp parallel num_threads(thread_count(threads))
+  {
+    std::vector<Neighbor> ball;
+#pragma omp for schedule(dynamic, 16)
+    for (int64_t s = 0; s < count; ++s) {
+      const size_t p = measured[static_cast<size_t>(s)];
+      NeighborQuery query = base;
+      query.exclude = static_cast<int64_t>(p);
+      index.nearest(positions.point(p), query, ball);
+      locals[static_cast<size_t>(s)] = local_surface(positions, p, ball, radius, density_radius);
+    }
+  }
+  return locals;
+}
+
+// Median distance from the measured positions to their k-th nearest other position.
+double seed_radius(const PointIndex<double>& index, const DistinctPositions& positions,
+                   const std::vector<size_t>& measured, size_t k, int threads) {
+  std::vector<double> distances(measured.size());
+  const int64_t count = static_cast<int64_t>(measured.size());
+#pragma omp parallel num_threads(thread_count(threads))
+  {
+    std::vector<Neighbor> found;
+#pragma omp for schedule(dynamic, 64)
+    for (int64_t s = 0; s < count; ++s) {
+      const size_t p = measured[static_cast<size_t>(s)];
+      nearest_others(index, positions, p, k, found);
+      distances[static_cast<size_t>(s)] = std::sqrt(found.back().sq_dist);
+    }
+  }
+  return detail::median(std::move(distances));
+}
+
+double typical_sigma(const std::vector<LocalSurface>& locals) {
+  std::vector<double> valid;
+  for (const LocalSurface& local : locals)
+    if (local.kind == Neighbourhood::kPlanar && std::isfinite(local.sigma)) valid.push_back(local.sigma);
+  return detail::densest_quarter(std::move(valid));
+}
+
+double density_radius(double seed, double sigma) {
+  return std::isfinite(sigma) ? std::max(seed, kDensityRadiusInSigmas * sigma) : seed;
+}
+
+// Points per unit area: a ball of radius R around a point on a surface with
+// Gaussian noise sigma along the normal holds on average density*pi*(R^2 -
+// sigma^2 - z^2) others, z the point's own offset, so density*pi*(R^2 -
+// 2 sigma^2) over all points. On a sphere the area within chord distance R is
+// exactly pi R^2, so curvature does not enter.
+double surface_density(const std::vector<LocalSurface>& locals, double radius, double sigma) {
+  std::vector<double> counts;
+  for (const LocalSurface& local : locals) counts.push_back(static_cast<double>(local.density_count));
+  const double noise = std::isfinite(sigma) ? sigma : 0.0;
+  const double area = M_PI * (radius * radius - 2.0 * noise * noise);
+  return area > 0 ? detail::densest_quarter(std::move(counts)) / area
+                  : std::numeric_limits<double>::quiet_NaN();
+}
+
 }  // namespace
+
+SurfaceEstimate estimate_surface(const double* xyz, size_t n, double known_sigma,
+                                 size_t max_samples, int threads) {
+  check_cloud(xyz, n);
+  SurfaceEstimate estimate;
+  const DistinctPositions positions = distinct_positions(xyz, n);
+  if (positions.size() < 2) return estimate;
+  const PointIndex<double> index(positions.coords.data(), static_cast<int64_t>(positions.size()));
+  const std::vector<size_t> measured =
+      measured_positions(positions.size(), max_samples, kSurfaceSeed);
+  estimate.samples = measured.size();
+  const size_t seed_k = std::min<size_t>(kSeedNeighbours, positions.size() - 1);
+  const double seed = seed_radius(index, positions, measured, seed_k, threads);
+  const bool sigma_known = known_sigma > 0 && std::isfinite(known_sigma);
+
+  double sigma = sigma_known ? known_sigma : std::numeric_limits<double>::quiet_NaN();
+  double radius = sigma_known ? std::max(seed, kRadiusInSigmas * known_sigma) : seed;
+  std::vector<LocalSurface> locals;
+  double counted_radius = seed;  // radius of the density counts in `locals`
+  for (int round = 0; round < kMaxRadiusRounds; ++round) {
+    counted_radius = density_radius(seed, sigma);
+    locals = local_surfaces(index, positions, measured, radius, counted_radius, threads);
+    estimate.rounds = round + 1;
+    if (sigma_known) break;
+    const double previous = sigma;
+    sigma = typical_sigma(locals);
+    if (!(sigma > 0)) break;
+    const double next = std::max(seed, kRadiusInSigmas * sigma);
+    if (std::fabs(sigma - previous) <= kSettled * sigma || next == radius) break;
+    radius = next;
+  }
+  estimate.sigma = sigma_known ? typical_sigma(locals) : sigma;
+  estimate.radius = radius;
+  estimate.density = surface_density(locals, counted_radius, sigma);
+  estimate.spacing = estimate.density > 0 ? 1.0 / std::sqrt(estimate.density)
+                                          : std::numeric_limits<double>::quiet_NaN();
+  std::vector<double> fit_counts;
+  for (const LocalSurface& local : locals) {
+    estimate.too_few_points += local.kind == Neighbourhood::kTooFew;
+    estimate.collinear += local.kind == Neighbourhood::kCollinear;
+    if (local.kind == Neighbourhood::kPlanar) fit_counts.push_back(static_cast<double>(local.fit_count));
+  }
+  estimate.fit_points = detail::median(std::move(fit_counts));
+  return estimate;
+}
 
 double estimate_spacing(const double* xyz, size_t n, size_t max_samples, int threads) {
   check_cloud(xyz, n);

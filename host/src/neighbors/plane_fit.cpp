@@ -92,3 +92,82 @@ std::vector<double> plane_residuals(const PlaneFit& plane, const std::vector<dou
 }
 
 }  // namespace ici3d::host::detail
+
+namespace ici3d::host::detail {
+
+namespace {
+
+constexpr int kQuadricTerms = 6;
+
+void quadric_terms(double u, double v, double terms[kQuadricTerms]) {
+  terms[0] = 1.0;
+  terms[1] = u;
+  terms[2] = v;
+  terms[3] = u * u;
+  terms[4] = u * v;
+  terms[5] = v * v;
+}
+
+// Solves the symmetric positive definite system a x = b in place by Cholesky
+// decomposition; false when a is not numerically positive definite.
+bool cholesky_solve(double a[kQuadricTerms][kQuadricTerms], double b[kQuadricTerms]) {
+  constexpr int n = kQuadricTerms;
+  double scale = 0.0;
+  for (int i = 0; i < n; ++i) scale = std::max(scale, a[i][i]);
+  for (int j = 0; j < n; ++j) {
+    double d = a[j][j];
+    for (int k = 0; k < j; ++k) d -= a[j][k] * a[j][k];
+    if (!(d > 1e-12 * scale)) return false;
+    a[j][j] = std::sqrt(d);
+    for (int i = j + 1; i < n; ++i) {
+      double s = a[i][j];
+      for (int k = 0; k < j; ++k) s -= a[i][k] * a[j][k];
+      a[i][j] = s / a[j][j];
+    }
+  }
+  for (int i = 0; i < n; ++i) {
+    double s = b[i];
+    for (int k = 0; k < i; ++k) s -= a[i][k] * b[k];
+    b[i] = s / a[i][i];
+  }
+  for (int i = n - 1; i >= 0; --i) {
+    double s = b[i];
+    for (int k = i + 1; k < n; ++k) s -= a[k][i] * b[k];
+    b[i] = s / a[i][i];
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<double> quadric_residuals(const std::vector<double>& u, const std::vector<double>& v,
+                                      const std::vector<double>& w, const std::vector<char>& use) {
+  const size_t count = w.size();
+  double normal[kQuadricTerms][kQuadricTerms] = {};
+  double rhs[kQuadricTerms] = {};
+  double terms[kQuadricTerms];
+  size_t used = 0;
+  for (size_t j = 0; j < count; ++j) {
+    if (!use.empty() && !use[j]) continue;
+    ++used;
+    quadric_terms(u[j], v[j], terms);
+    for (int r = 0; r < kQuadricTerms; ++r) {
+      rhs[r] += terms[r] * w[j];
+      for (int c = 0; c <= r; ++c) normal[r][c] += terms[r] * terms[c];
+    }
+  }
+  if (used < static_cast<size_t>(kQuadricTerms)) return {};
+  for (int r = 0; r < kQuadricTerms; ++r)
+    for (int c = r + 1; c < kQuadricTerms; ++c) normal[r][c] = normal[c][r];
+  if (!cholesky_solve(normal, rhs)) return {};
+  std::vector<double> residuals(count);
+  for (size_t j = 0; j < count; ++j) {
+    quadric_terms(u[j], v[j], terms);
+    double fitted = 0.0;
+    for (int r = 0; r < kQuadricTerms; ++r) fitted += rhs[r] * terms[r];
+    residuals[j] = w[j] - fitted;
+  }
+  return residuals;
+}
+
+}  // namespace ici3d::host::detail

@@ -18,6 +18,17 @@ double median(std::vector<double> values) {
   return 0.5 * (lower + upper);
 }
 
+double densest_quarter(std::vector<double> values) {
+  if (values.empty()) return std::numeric_limits<double>::quiet_NaN();
+  std::sort(values.begin(), values.end());
+  const size_t width = std::min(values.size(), std::max<size_t>(3, values.size() / 4));
+  size_t best = 0;
+  for (size_t i = 1; i + width <= values.size(); ++i)
+    if (values[i + width - 1] - values[i] < values[best + width - 1] - values[best]) best = i;
+  const auto first = values.begin() + static_cast<std::ptrdiff_t>(best);
+  return median(std::vector<double>(first, first + static_cast<std::ptrdiff_t>(width)));
+}
+
 double median_absolute_deviation(const std::vector<double>& values) {
   const double center = median(values);
   std::vector<double> deviations(values.size());

@@ -11,6 +11,13 @@ namespace ici3d::host::detail {
 // for none. Takes a copy because it reorders.
 double median(std::vector<double> values);
 
+// Location of the densest part of a sample: the median of the shortest
+// interval that holds a quarter of the values (at least 3 of them; all of them
+// when fewer). Where most values scatter on one side of a common peak (noise
+// levels inflated near creases, counts inflated near edges), it stays at the
+// peak while up to three quarters of the values are off it. NaN for none.
+double densest_quarter(std::vector<double> values);
+
 // Median absolute deviation from the median, unscaled; NaN for none.
 double median_absolute_deviation(const std::vector<double>& values);
 

@@ -206,24 +206,36 @@ double median_of(const std::vector<double>& values, const std::vector<size_t>& w
   return v[v.size() / 2];
 }
 
+// Spacing and noise not given by the user, from one surface estimate (a
+// given noise level sizes the neighbourhood in which the density is measured).
 void fill_estimates(const std::vector<double>& finite_xyz, DenoiseOptions& o,
                     DenoiseReport& report) {
   const auto start = Clock::now();
   const size_t m = finite_xyz.size() / 3;
-  if (!(o.spacing > 0)) {
-    o.spacing = estimate_spacing(finite_xyz.data(), m, kDefaultSpacingSamples, o.threads);
-    report.spacing_estimated = true;
-  }
-  if (!(o.sigma > 0)) {
-    const NoiseEstimate noise =
-        estimate_noise(finite_xyz.data(), m, kDefaultNoiseNeighbors, kDefaultNoiseSamples, o.threads);
-    o.sigma = noise.sigma;
-    report.sigma_estimated = true;
-    report.noise_too_few_points = noise.too_few_points;
-    report.noise_collinear = noise.collinear;
-    if (std::isfinite(o.spacing) && !(o.sigma >= kSigmaFloorInSpacings * o.spacing)) {
-      o.sigma = kSigmaFloorInSpacings * o.spacing;
-      report.sigma_floored = true;
+  const bool need_spacing = !(o.spacing > 0), need_sigma = !(o.sigma > 0);
+  if (need_spacing || need_sigma) {
+    const SurfaceEstimate surface =
+        estimate_surface(finite_xyz.data(), m, need_sigma ? 0.0 : o.sigma,
+                         kDefaultSurfaceSamples, o.threads);
+    report.noise_radius = surface.radius;
+    report.noise_fit_points = surface.fit_points;
+    report.noise_rounds = surface.rounds;
+    report.noise_too_few_points = surface.too_few_points;
+    report.noise_collinear = surface.collinear;
+    if (need_spacing) {
+      o.spacing = surface.spacing;
+      // Too few positions for a density: the nearest-neighbour spacing.
+      if (!(o.spacing > 0) || !std::isfinite(o.spacing))
+        o.spacing = estimate_spacing(finite_xyz.data(), m, kDefaultSpacingSamples, o.threads);
+      report.spacing_estimated = true;
+    }
+    if (need_sigma) {
+      o.sigma = surface.sigma;
+      report.sigma_estimated = true;
+      if (std::isfinite(o.spacing) && !(o.sigma >= kSigmaFloorInSpacings * o.spacing)) {
+        o.sigma = kSigmaFloorInSpacings * o.spacing;
+        report.sigma_floored = true;
+      }
     }
   }
   report.estimate_seconds = seconds_since(start);
@@ -369,13 +381,18 @@ CloudEstimates estimate_cloud(const std::vector<double>& xyz, int threads) {
   const std::vector<double> positions = gather(xyz, finite);
   const size_t m = finite.size();
   e.finite = m;
-  e.spacing = estimate_spacing(positions.data(), m, kDefaultSpacingSamples, threads);
-  const NoiseEstimate noise =
-      estimate_noise(positions.data(), m, kDefaultNoiseNeighbors, kDefaultNoiseSamples, threads);
-  e.sigma = noise.sigma;
-  e.noise_too_few_points = noise.too_few_points;
-  e.noise_collinear = noise.collinear;
-  e.noise_samples = noise.points.size();
+  const SurfaceEstimate surface =
+      estimate_surface(positions.data(), m, 0.0, kDefaultSurfaceSamples, threads);
+  e.spacing = surface.spacing;
+  if (!(e.spacing > 0) || !std::isfinite(e.spacing))
+    e.spacing = estimate_spacing(positions.data(), m, kDefaultSpacingSamples, threads);
+  e.sigma = surface.sigma;
+  e.noise_radius = surface.radius;
+  e.noise_fit_points = surface.fit_points;
+  e.noise_rounds = surface.rounds;
+  e.noise_too_few_points = surface.too_few_points;
+  e.noise_collinear = surface.collinear;
+  e.noise_samples = surface.samples;
   // Duplicates: positions equal to an earlier point's.
   std::vector<size_t> order(m);
   for (size_t k = 0; k < m; ++k) order[k] = k;
