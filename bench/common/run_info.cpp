@@ -21,6 +21,25 @@ size_t peak_rss_bytes() {
   return static_cast<size_t>(usage.ru_maxrss) * 1024;  // kilobytes on Linux
 }
 
+bool reset_peak_rss() {
+  std::FILE* f = std::fopen("/proc/self/clear_refs", "w");
+  if (!f) return false;
+  const bool written = std::fputs("5", f) >= 0;
+  return std::fclose(f) == 0 && written;
+}
+
+size_t high_water_rss_bytes() {
+  std::FILE* f = std::fopen("/proc/self/status", "r");
+  if (!f) return 0;
+  char line[256];
+  unsigned long kilobytes = 0;
+  while (std::fgets(line, sizeof line, f)) {
+    if (std::sscanf(line, "VmHWM: %lu kB", &kilobytes) == 1) break;
+  }
+  std::fclose(f);
+  return static_cast<size_t>(kilobytes) * 1024;
+}
+
 size_t current_rss_bytes() {
   std::FILE* f = std::fopen("/proc/self/statm", "r");
   if (!f) return 0;

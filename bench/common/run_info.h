@@ -23,6 +23,14 @@ double process_cpu_seconds();
 /// Peak resident set size of this process so far (getrusage), in bytes.
 size_t peak_rss_bytes();
 
+/// Resets the kernel's high-water mark of the resident set to the current
+/// size (Linux clear_refs), so that high_water_rss_bytes() measures what comes
+/// after; false when the kernel does not allow it.
+bool reset_peak_rss();
+
+/// The high-water mark of the resident set (VmHWM), in bytes; 0 if unknown.
+size_t high_water_rss_bytes();
+
 /// Current resident set size (from /proc/self/statm), in bytes; 0 if unknown.
 size_t current_rss_bytes();
 

@@ -1,5 +1,6 @@
 #include "methods.h"
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <stdexcept>
@@ -34,12 +35,25 @@ host::DenoiseOptions ours_options(const MethodSpec& setting, int threads) {
   return o;
 }
 
+OursChoices choices_of(const host::DenoiseReport& r) {
+  OursChoices c;
+  c.sigma = r.sigma;
+  c.spacing = r.spacing;
+  c.noise_radius = r.noise_radius;
+  c.window = r.effective.base_size * r.spacing;
+  for (const host::PassReport& pass : r.passes) {
+    c.longest_list = std::max(c.longest_list, pass.longest_list);
+    c.capped_lists = std::max(c.capped_lists, pass.capped_lists);
+  }
+  return c;
+}
+
 std::vector<double> run_family(const MethodSpec& setting, const std::vector<double>& noisy,
-                               int threads) {
+                               int threads, OursChoices& choices) {
   if (setting.family == "noisy") return noisy;
   if (setting.family == "ours") {
     std::vector<double> xyz = noisy;
-    host::denoise_positions(xyz, ours_options(setting, threads));
+    choices = choices_of(host::denoise_positions(xyz, ours_options(setting, threads)));
     return xyz;
   }
   if (setting.family == "jet") return cgal_jet_smooth(noisy, static_cast<unsigned>(setting.get("k")));
@@ -120,18 +134,16 @@ MethodSpec ours_defaults() {
   return setting;
 }
 
-MethodSpec ours_scaled_to_density(const MethodSpec& setting, double factor) {
-  return setting.with("base", std::round(setting.get("base") * std::sqrt(factor)))
-      .with("cap", std::round(setting.get("cap") * factor));
-}
-
 MethodRun run_method(const MethodSpec& setting, const std::vector<double>& noisy, int threads) {
   MethodRun run;
+  const bool peak_known = reset_peak_rss();
+  const double rss_before = static_cast<double>(current_rss_bytes());
   const Stopwatch watch;
   const double cpu_start = process_cpu_seconds();
-  run.xyz = run_family(setting, noisy, threads);
+  run.xyz = run_family(setting, noisy, threads, run.ours);
   run.seconds = watch.seconds();
   run.cpu_seconds = process_cpu_seconds() - cpu_start;
+  if (peak_known) run.peak_bytes = std::max(0.0, static_cast<double>(high_water_rss_bytes()) - rss_before);
   return run;
 }
 

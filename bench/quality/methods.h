@@ -2,6 +2,7 @@
 // "jet:k=24" or "ours:k=16,base=2,scales=3,ratio=1.5,preset=0,passes=1,cap=256".
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,14 +27,22 @@ MethodSpec parse_method(const std::string& text);
 /// The host pipeline's defaults (DenoiseOptions) as a setting.
 MethodSpec ours_defaults();
 
-/// Our setting with windows that cover the same area on a cloud `factor`
-/// times as dense: base size times sqrt(factor), list cap times factor.
-MethodSpec ours_scaled_to_density(const MethodSpec& setting, double factor);
+/// What our pipeline chose on a cloud (zeros for the peers).
+struct OursChoices {
+  double sigma = 0;         // noise level used (estimated)
+  double spacing = 0;       // spacing used (estimated)
+  double noise_radius = 0;  // neighbourhood radius of the estimates
+  double window = 0;        // smallest window half-size, length units
+  int32_t longest_list = 0;
+  int64_t capped_lists = 0;
+};
 
 struct MethodRun {
   std::vector<double> xyz;
   double seconds = 0;      // wall clock
   double cpu_seconds = 0;  // all threads of the process
+  double peak_bytes = 0;   // resident memory the run added at its peak (0: unknown)
+  OursChoices ours;
 };
 
 /// Denoises `noisy` (3n) on `threads` threads (where the method can use them).

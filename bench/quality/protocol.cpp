@@ -18,6 +18,8 @@ struct Result {
   double seconds = 0;
   double cpu_seconds = 0;
   double score = 0;
+  double peak_bytes = 0;
+  OursChoices ours;
 };
 
 class CsvWriter {
@@ -26,7 +28,8 @@ class CsvWriter {
     if (!file_) throw std::runtime_error("cannot write " + path);
     std::fprintf(file_,
                  "phase,points,mesh,sigma,method,setting,chamfer_e4,p2m_e4,normal_deg,seconds,cpu_s,"
-                 "score,note,to_clean_e4,from_clean_e4\n");
+                 "score,note,to_clean_e4,from_clean_e4,peak_mb,true_spacing,est_sigma,est_spacing,"
+                 "noise_radius,window,longest_list,capped_lists\n");
   }
   ~CsvWriter() { std::fclose(file_); }
   CsvWriter(const CsvWriter&) = delete;
@@ -34,16 +37,24 @@ class CsvWriter {
 
   void cell_row(const std::string& phase, const Cell& cell, const MethodSpec& setting,
                 const Result& r) {
-    std::fprintf(file_, "%s,%zu,%s,%g,%s,\"%s\",%.4f,%.4f,%.3f,%.4f,%.4f,%.5f,,%.4f,%.4f\n", phase.c_str(),
-                 cell.points, cell.surface->name.c_str(), cell.sigma, setting.family.c_str(),
-                 setting.text().c_str(), 1e4 * r.scores.chamfer, 1e4 * r.scores.p2m,
-                 r.scores.normal_deg, r.seconds, r.cpu_seconds, r.score, 1e4 * r.scores.to_clean,
-                 1e4 * r.scores.from_clean);
+    std::fprintf(file_, "%s,%zu,%s,%g,%s,\"%s\",%.4f,%.4f,%.3f,%.4f,%.4f,%.5f,,%.4f,%.4f,%.1f,%.6g,",
+                 phase.c_str(), cell.points, cell.surface->name.c_str(), cell.sigma,
+                 setting.family.c_str(), setting.text().c_str(), 1e4 * r.scores.chamfer,
+                 1e4 * r.scores.p2m, r.scores.normal_deg, r.seconds, r.cpu_seconds, r.score,
+                 1e4 * r.scores.to_clean, 1e4 * r.scores.from_clean, r.peak_bytes / 1048576.0,
+                 cell.true_spacing);
+    if (setting.family == "ours") {
+      const OursChoices& c = r.ours;
+      std::fprintf(file_, "%.6g,%.6g,%.6g,%.6g,%d,%lld\n", c.sigma, c.spacing, c.noise_radius,
+                   c.window, c.longest_list, static_cast<long long>(c.capped_lists));
+    } else {
+      std::fprintf(file_, ",,,,,\n");
+    }
     std::fflush(file_);
   }
 
   void search_row(size_t points, const MethodSpec& setting, const Summary& s, const std::string& note) {
-    std::fprintf(file_, "search,%zu,all,0,ours,\"%s\",,,,%.4f,%.4f,%.5f,%s,,\n", points,
+    std::fprintf(file_, "search,%zu,all,0,ours,\"%s\",,,,%.4f,%.4f,%.5f,%s,,,,,,,,,,\n", points,
                  setting.text().c_str(), s.seconds, s.cpu_seconds, s.score, note.c_str());
     std::fflush(file_);
   }
@@ -82,6 +93,8 @@ class Bench {
       r.scores = score_cloud(cell, out.xyz);
       r.seconds = out.seconds;
       r.cpu_seconds = out.cpu_seconds;
+      r.peak_bytes = out.peak_bytes;
+      r.ours = out.ours;
       r.score = relative_score(r.scores, noisy_[c]);
       std::fprintf(stderr, "  %-32s %-70s score %.3f  %.2f s\n", cell_label(cell).c_str(),
                    setting.text().c_str(), r.score, r.seconds);
@@ -123,31 +136,6 @@ std::vector<Cell> make_cells(const std::vector<std::unique_ptr<Surface>>& surfac
   return cells;
 }
 
-std::vector<Trial> sweep_peers(Bench& bench, const std::vector<MethodSpec>& peers) {
-  std::vector<Trial> trials;
-  for (size_t c = 0; c < bench.cells().size(); ++c) {
-    for (const MethodSpec& setting : peers) {
-      const Result& r = bench.run(c, setting, "sweep");
-      trials.push_back({setting, bench.cells()[c].sigma, r.score, r.seconds});
-    }
-  }
-  return trials;
-}
-
-SearchResult search_ours(Bench& bench, const ProtocolConfig& config, CsvWriter& csv) {
-  const Evaluator evaluate = [&](const MethodSpec& setting) { return bench.run_all(setting, "sweep"); };
-  SearchResult search = greedy_search(ours_defaults(), config.ours_grid, evaluate,
-                                      config.time_budget, config.search_rounds);
-  csv.search_row(config.sweep_points, ours_defaults(), search.start, "start");
-  for (const SearchStep& step : search.steps) {
-    std::ostringstream note;
-    note << step.parameter << '=' << step.value << (step.within_budget ? "" : " (over budget)");
-    csv.search_row(config.sweep_points, step.setting, step.summary, note.str());
-  }
-  csv.search_row(config.sweep_points, search.chosen, search.summary, "chosen");
-  return search;
-}
-
 std::vector<std::string> peer_families(const std::vector<MethodSpec>& peers) {
   std::vector<std::string> families;
   for (const MethodSpec& setting : peers) {
@@ -158,9 +146,73 @@ std::vector<std::string> peer_families(const std::vector<MethodSpec>& peers) {
   return families;
 }
 
-// Noisy input, our chosen setting and each peer's setting for the cell's noise level.
-void table_rows(Bench& bench, const MethodSpec& ours,
-                const std::map<std::string, std::map<double, MethodSpec>>& best) {
+// The settings of one family, in the order given.
+std::vector<MethodSpec> family_settings(const std::vector<MethodSpec>& peers, const std::string& family) {
+  std::vector<MethodSpec> out;
+  for (const MethodSpec& setting : peers)
+    if (setting.family == family) out.push_back(setting);
+  return out;
+}
+
+// A setting and its neighbours in its family's list.
+std::vector<MethodSpec> around(const std::vector<MethodSpec>& family, const MethodSpec& best) {
+  for (size_t k = 0; k < family.size(); ++k) {
+    if (family[k].text() != best.text()) continue;
+    const size_t lo = k == 0 ? 0 : k - 1;
+    const size_t hi = std::min(family.size(), k + 2);
+    return std::vector<MethodSpec>(family.begin() + static_cast<std::ptrdiff_t>(lo),
+                                   family.begin() + static_cast<std::ptrdiff_t>(hi));
+  }
+  return {best};
+}
+
+using BestSettings = std::map<std::string, std::map<double, MethodSpec>>;
+
+// Sweeps the peers on every cell of a size: all settings on the first size,
+// the neighbourhood of the previous size's best on the others.
+BestSettings tune_peers(Bench& bench, const std::vector<MethodSpec>& peers,
+                        const BestSettings* previous) {
+  std::vector<Trial> trials;
+  for (size_t c = 0; c < bench.cells().size(); ++c) {
+    const double sigma = bench.cells()[c].sigma;
+    std::vector<MethodSpec> settings;
+    if (previous == nullptr) {
+      settings = peers;
+    } else {
+      for (const auto& [family, per_sigma] : *previous) {
+        const auto it = per_sigma.find(sigma);
+        if (it == per_sigma.end()) continue;
+        for (const MethodSpec& s : around(family_settings(peers, family), it->second))
+          settings.push_back(s);
+      }
+    }
+    for (const MethodSpec& setting : settings) {
+      const Result& r = bench.run(c, setting, "sweep");
+      trials.push_back({setting, sigma, r.score, r.seconds});
+    }
+  }
+  BestSettings best;
+  for (const std::string& family : peer_families(peers)) best[family] = best_per_sigma(trials, family);
+  return best;
+}
+
+SearchResult search_ours(Bench& bench, const ProtocolConfig& config, CsvWriter& csv) {
+  const Evaluator evaluate = [&](const MethodSpec& setting) { return bench.run_all(setting, "sweep"); };
+  SearchResult search = greedy_search(ours_defaults(), config.ours_grid, evaluate,
+                                      config.time_budget, config.search_rounds);
+  const size_t points = config.sizes.front();
+  csv.search_row(points, ours_defaults(), search.start, "start");
+  for (const SearchStep& step : search.steps) {
+    std::ostringstream note;
+    note << step.parameter << '=' << step.value << (step.within_budget ? "" : " (over budget)");
+    csv.search_row(points, step.setting, step.summary, note.str());
+  }
+  csv.search_row(points, search.chosen, search.summary, "chosen");
+  return search;
+}
+
+// Noisy input, our setting and each peer's setting for the cell's noise level.
+void table_rows(Bench& bench, const MethodSpec& ours, const BestSettings& best) {
   for (size_t c = 0; c < bench.cells().size(); ++c) {
     const double sigma = bench.cells()[c].sigma;
     bench.run(c, MethodSpec{"noisy", {}}, "table");
@@ -193,6 +245,7 @@ Cell make_cell(const Surface& surface, size_t points, double sigma) {
   std::ostringstream noise_key;
   noise_key << key << "/" << sigma;
   cell.noisy = add_gaussian_noise(cell.clean, sigma, seed_from(noise_key.str()));
+  cell.true_spacing = std::sqrt(surface_area(surface.mesh) / static_cast<double>(points));
   return cell;
 }
 
@@ -208,35 +261,20 @@ Scores score_cloud(const Cell& cell, const std::vector<double>& xyz, size_t norm
 }
 
 void run_protocol(const ProtocolConfig& config) {
+  if (config.sizes.empty()) throw std::invalid_argument("no cloud sizes");
   CsvWriter csv(config.csv_path);
   std::vector<std::unique_ptr<Surface>> surfaces;
   for (const std::string& name : config.meshes) surfaces.push_back(load_surface(name, config.mesh_dir));
 
-  std::fprintf(stderr, "sweep on %zu-point clouds\n", config.sweep_points);
-  Bench sweep(make_cells(surfaces, config.sweep_points, config.sigmas), config.threads, csv);
-  const std::vector<Trial> trials = sweep_peers(sweep, config.peer_sweep);
-  const SearchResult ours = search_ours(sweep, config, csv);
-  std::map<std::string, std::map<double, MethodSpec>> best;
-  for (const std::string& family : peer_families(config.peer_sweep)) {
-    best[family] = best_per_sigma(trials, family);
-  }
-  table_rows(sweep, ours.chosen, best);
-
-  if (config.final_points == 0) return;
-  std::fprintf(stderr, "chosen settings on %zu-point clouds\n", config.final_points);
-  Bench final_bench(make_cells(surfaces, config.final_points, config.sigmas), config.threads, csv);
-  table_rows(final_bench, ours.chosen, best);
-  const double density =
-      static_cast<double>(config.final_points) / static_cast<double>(config.sweep_points);
-  const MethodSpec scaled = ours_scaled_to_density(ours.chosen, density);
-  for (size_t c = 0; c < final_bench.cells().size(); ++c) {
-    const Cell& cell = final_bench.cells()[c];
-    final_bench.run(c, parse_method("jet:k=24"), "reference");
-    const auto& names = config.density_check_meshes;
-    if (cell.sigma == config.density_check_sigma &&
-        std::find(names.begin(), names.end(), cell.surface->name) != names.end()) {
-      final_bench.run(c, scaled, "density");
-    }
+  BestSettings best;
+  for (size_t s = 0; s < config.sizes.size(); ++s) {
+    const size_t points = config.sizes[s];
+    std::fprintf(stderr, "%zu-point clouds\n", points);
+    Bench bench(make_cells(surfaces, points, config.sigmas), config.threads, csv);
+    best = tune_peers(bench, config.peer_sweep, s == 0 ? nullptr : &best);
+    MethodSpec ours = ours_defaults();
+    if (s == 0 && !config.ours_grid.empty()) ours = search_ours(bench, config, csv).chosen;
+    table_rows(bench, ours, best);
   }
 }
 

@@ -31,6 +31,7 @@ struct Cell {
   double sigma = 0;  // fraction of the bounding-sphere radius (= length units)
   std::vector<double> clean;
   std::vector<double> noisy;
+  double true_spacing = 0;  // sqrt(area / points): the clean surface's spacing
 };
 
 /// The seeded clean samples and noisy cloud of one (surface, size, noise level).
@@ -44,29 +45,28 @@ struct ProtocolConfig {
   std::string mesh_dir;
   std::vector<std::string> meshes;
   std::vector<double> sigmas;
-  size_t sweep_points = 10000;
-  size_t final_points = 50000;  // 0: no final run
+  std::vector<size_t> sizes = {10000, 50000, 200000};
+  /// Every peer setting, swept on the first size. Each later size sweeps, per
+  /// family and noise level, the best setting of the size before and its
+  /// neighbours in this list (the settings of a family in the order given).
   std::vector<MethodSpec> peer_sweep;
+  /// Optional search of our own parameters on the first size (for choosing
+  /// defaults); empty: ours runs with the pipeline's defaults only.
   std::vector<std::pair<std::string, std::vector<double>>> ours_grid;
   double time_budget = 2.0;
   int search_rounds = 2;
-  // Final clouds on which our setting also runs with windows scaled to the
-  // density (ours_scaled_to_density), at one noise level.
-  std::vector<std::string> density_check_meshes;
-  double density_check_sigma = 0.02;
   int threads = 0;
   std::string csv_path;
 };
 
 /// Runs the whole protocol and writes one CSV record per evaluation:
-///   sweep  - every peer setting and every setting of ours on the sweep clouds
-///   table  - the chosen settings (peers best per noise level, ours one
-///            setting for all) on the sweep clouds, then on the final clouds
-///   search - the steps of the search of our parameters (mean over clouds)
-///   reference - CGAL jet smoothing with k = 24 on the final clouds
-///   density   - our setting scaled to the final density (density check)
-/// Every method keeps its setting in its own units on the final clouds: k for
-/// CGAL, the radius for MLS, spacings and list lengths for ours.
+///   sweep  - peer settings tried on a size (and ours, when searched)
+///   table  - per cell: the noisy input, ours with its defaults (its
+///            estimates and choices in the extra columns, against the true
+///            noise level and spacing), and each peer's best setting for that
+///            size and noise level
+///   search - the steps of the optional search of our parameters
+/// Ours never sees the ground truth: it estimates noise and spacing itself.
 void run_protocol(const ProtocolConfig& config);
 
 }  // namespace ici3d::bench

@@ -2,10 +2,9 @@
 // meshes, noise levels, peer settings and our parameter grid.
 //
 //   ici3d_bench_quality --csv OUT.csv --mesh-dir DIR --meshes fandisk,cube
-//       --sigmas 0.01,0.02 [--sweep-points 10000] [--final-points 50000]
+//       --sigmas 0.01,0.02 [--sizes 10000,50000,200000]
 //       [--peer jet:k=24 ...] [--ours-grid "preset=0,1;passes=1,2"]
-//       [--time-budget 2] [--search-rounds 2] [--density-check fandisk,cube]
-//       [--density-check-sigma 0.02] [--threads T]
+//       [--time-budget 2] [--search-rounds 2] [--threads T]
 
 #include <omp.h>
 
@@ -58,14 +57,14 @@ ProtocolConfig parse_arguments(int argc, char** argv) {
     else if (arg == "--mesh-dir") c.mesh_dir = value;
     else if (arg == "--meshes") c.meshes = split(value, ',');
     else if (arg == "--sigmas") c.sigmas = numbers(value);
-    else if (arg == "--sweep-points") c.sweep_points = std::stoul(value);
-    else if (arg == "--final-points") c.final_points = std::stoul(value);
+    else if (arg == "--sizes") {
+      c.sizes.clear();
+      for (double v : numbers(value)) c.sizes.push_back(static_cast<size_t>(v));
+    }
     else if (arg == "--peer") c.peer_sweep.push_back(parse_method(value));
     else if (arg == "--ours-grid") c.ours_grid = parse_grid(value);
     else if (arg == "--time-budget") c.time_budget = std::stod(value);
     else if (arg == "--search-rounds") c.search_rounds = std::stoi(value);
-    else if (arg == "--density-check") c.density_check_meshes = split(value, ',');
-    else if (arg == "--density-check-sigma") c.density_check_sigma = std::stod(value);
     else if (arg == "--threads") c.threads = std::stoi(value);
     else throw std::invalid_argument("unknown argument " + arg);
   }

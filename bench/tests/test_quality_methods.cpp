@@ -25,14 +25,10 @@ TEST(MethodSpec, ParsesPrintsAndReplaces) {
   }
 }
 
-TEST(MethodSpec, OursDefaultsAndDensityScaling) {
+TEST(MethodSpec, OursDefaultsRoundTrip) {
   const MethodSpec d = ours_defaults();
   EXPECT_EQ(d.family, "ours");
   EXPECT_EQ(parse_method(d.text()).text(), d.text());
-  const MethodSpec s = ours_scaled_to_density(d.with("base", 4).with("cap", 256), 5);
-  EXPECT_EQ(s.get("base"), 9);  // 4 * sqrt(5) = 8.94
-  EXPECT_EQ(s.get("cap"), 1280);
-  EXPECT_EQ(s.get("k"), d.get("k"));
 }
 
 TEST(Methods, EveryFamilyReducesNoiseOnAPlane) {
