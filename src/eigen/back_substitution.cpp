@@ -28,21 +28,23 @@ void store_complex(float *const *hess, int i, int na, int en, ComplexF c) {
   hess[i][en] = c.im;
 }
 
-// Overflow control: a component beyond this (a tiny pivot w) would make the
-// later ones overflow; the vector is scaled down instead (it is normalised
-// at the end anyway).
+// Overflow control of the safeguarded form: a component beyond this (a tiny
+// pivot w) would make the later ones overflow, so the partial solution is
+// scaled down by a power of 2 instead (the vector is normalised at the end
+// anyway, and the power of 2 keeps its direction).
 constexpr double kHugeComponent = 0x1p64;
 
-// Sets hess[i][en] to x / |x| and divides rows i+1..en of column en by |x|.
-void scale_down_column(float *const *hess, int i, int en, double x) {
-  const double t = std::fabs(x);
-  hess[i][en] = static_cast<float>(x / t);
-  for (int j = i + 1; j <= en; ++j) hess[j][en] = static_cast<float>(static_cast<double>(hess[j][en]) / t);
+// Stores the component x in row i of column en, after multiplying it and the
+// rows already solved (i+1..en) by the power of 2 that brings |x| into [1, 2).
+void store_scaled_down(float *const *hess, int i, int en, double x) {
+  const int exponent = std::ilogb(x);
+  hess[i][en] = static_cast<float>(std::ldexp(x, -exponent));
+  for (int j = i + 1; j <= en; ++j) hess[j][en] = std::ldexp(hess[j][en], -exponent);
 }
 
 // Column en of the back-substitution for the real eigenvalue p = eig_re[en].
 void solve_real_vector(float *const *hess, const float *eig_re, const float *eig_im, int en,
-                       double eps_norm) {
+                       double eps_norm, Safeguards safeguards) {
   const float p = eig_re[en];
   int m = en;
   // z and s carry the lower row of a complex 2x2 block to its upper row.
@@ -51,7 +53,9 @@ void solve_real_vector(float *const *hess, const float *eig_re, const float *eig
   hess[en][en] = 1.0f;
   for (int i = en - 1; i >= 0; --i) {
     const float w = hess[i][i] - p;
-    float r = hess[i][en];
+    // The term of row en: hess[i][en] times the vector's own component,
+    // which is 1 unless the overflow control scaled the column down.
+    float r = hess[i][en] * hess[en][en];
     for (int j = m; j < en; ++j) r = r + hess[i][j] * hess[j][en];
     if (eig_im[i] < 0.0f) {
       z = w;
@@ -63,8 +67,8 @@ void solve_real_vector(float *const *hess, const float *eig_re, const float *eig
       // A zero pivot (repeated eigenvalue) is replaced by eps * norm.
       const double divisor = w != 0.0f ? static_cast<double>(w) : eps_norm;
       const double x = -static_cast<double>(r) / divisor;
-      if (std::fabs(x) > kHugeComponent) {
-        scale_down_column(hess, i, en, x);
+      if (safeguards == Safeguards::kOn && std::fabs(x) > kHugeComponent) {
+        store_scaled_down(hess, i, en, x);
       } else {
         hess[i][en] = static_cast<float>(x);
       }
@@ -154,12 +158,13 @@ void solve_complex_vector(float *const *hess, const float *eig_re, const float *
 }
 
 // Rows isolated by the balancing take the solved entries right of the
-// diagonal; their diagonal 1 is already in place.
+// diagonal, and the diagonal itself: the vector's own component, which is the
+// 1 already in place unless the overflow control scaled the column down.
 void copy_isolated_rows(const float *const *hess, int n, int low, int high,
                         float *const *vectors) {
   for (int i = 0; i < n; ++i) {
     if (i >= low && i <= high) continue;
-    for (int j = i + 1; j < n; ++j) vectors[i][j] = hess[i][j];
+    for (int j = i; j < n; ++j) vectors[i][j] = hess[i][j];
   }
 }
 
@@ -194,14 +199,14 @@ void back_transform(const float *const *hess, int n, int low, int high, const fl
 }  // namespace
 
 int back_substitute(int n, int low, int high, float *const *hess, const float *eig_re,
-                    const float *eig_im, float *const *vectors) {
+                    const float *eig_im, float *const *vectors, Safeguards safeguards) {
   if (n < 1) return kStatusNoVectors;
   const float norm = upper_triangle_norm(hess, n);
   if (norm == 0.0f) return kStatusNoVectors;
   const double eps_norm = static_cast<double>(norm) * kEps;
   for (int en = n - 1; en >= 0; --en) {
     if (eig_im[en] == 0.0f) {
-      solve_real_vector(hess, eig_re, eig_im, en, eps_norm);
+      solve_real_vector(hess, eig_re, eig_im, en, eps_norm, safeguards);
     } else if (eig_im[en] < 0.0f) {
       solve_complex_vector(hess, eig_re, eig_im, en, eps_norm);
     }

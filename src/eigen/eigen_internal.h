@@ -19,6 +19,17 @@ constexpr double kEps = 0x1p-52;
 constexpr int kStatusSuccess = 0;
 constexpr int kStatusNoVectors = 99;  // empty matrix or zero norm: no vectors
 
+// The two forms of the solver. Without safeguards it is the plain procedure.
+// With them it adds protections against underflow and overflow: tiny
+// matrices are scaled up, subdiagonal entries near the bottom of the float
+// range count as negligible, the first column of a double step that overflows
+// is formed multiplied through, a 2x2 rotation whose length under- or
+// overflows takes it from hypot, and a real eigenvector whose components grow
+// past 2^64 is scaled down during its back-substitution. eigeng runs the
+// plain form and takes the safeguarded one only when the plain form produced
+// a value that is not finite.
+enum class Safeguards : bool { kOff, kOn };
+
 struct ComplexF {
   float re;
   float im;
@@ -54,7 +65,13 @@ void accumulate_reduction(const float *const *a, int n, int low, int high,
 // left by the QR iteration, then multiplication by the transformation matrix
 // held in vectors. Returns kStatusSuccess or kStatusNoVectors.
 int back_substitute(int n, int low, int high, float *const *hess, const float *eig_re,
-                    const float *eig_im, float *const *vectors);
+                    const float *eig_im, float *const *vectors, Safeguards safeguards);
+
+// eigeng in one form only, with the arguments and results of eigeng: the
+// plain procedure, or the safeguarded one, without the choice between them
+// that eigeng makes. Returns 0.
+int32_t eigeng_in_form(float *matrix, int32_t n, float *eig_re, float *eig_im, float *vectors,
+                       Safeguards safeguards);
 
 }  // namespace ici3d::eigen
 
