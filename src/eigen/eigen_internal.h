@@ -24,10 +24,12 @@ constexpr int kStatusNoVectors = 99;  // empty matrix or zero norm: no vectors
 // matrices are scaled up, subdiagonal entries near the bottom of the float
 // range count as negligible, the first column of a double step that overflows
 // is formed multiplied through, a 2x2 rotation whose length under- or
-// overflows takes it from hypot, and a real eigenvector whose components grow
-// past 2^64 is scaled down during its back-substitution. eigeng runs the
-// plain form and takes the safeguarded one only when the plain form produced
-// a value that is not finite.
+// overflows takes it from hypot, an eigenvector whose components grow past
+// 2^64 is scaled down by a power of 2 during its back-substitution, the
+// balancing makes no scaling that overflows an entry, and an eigenvector that
+// the balancing's factors would carry out of range is scaled by a power of 2
+// first. eigeng runs the plain form and takes the safeguarded one only when
+// the plain form produced a value that is not finite.
 enum class Safeguards : bool { kOff, kOn };
 
 struct ComplexF {
@@ -46,8 +48,10 @@ ComplexF complex_divide(ComplexF num, ComplexF den);
 // Balancing: isolates eigenvalues by permutations (pushing rows to the bottom
 // and columns to the left), then scales the remaining block low..high by
 // powers of 2. scale (n floats) records the permutations outside the block
-// and the factors inside it. high < low when every row was isolated.
-void balance(float *const *a, int n, float *scale, int *low, int *high);
+// and the factors inside it. high < low when every row was isolated. The
+// safeguarded form makes no scaling that would overflow an entry.
+void balance(float *const *a, int n, float *scale, int *low, int *high,
+             Safeguards safeguards = Safeguards::kOff);
 
 // Undoes the balancing on the rows of the eigenvector matrix v.
 void balance_back(float *const *v, int n, int low, int high, const float *scale);

@@ -423,6 +423,39 @@ void unscale_eigenvalues(float *eig_re, float *eig_im, int n, int low, int statu
   }
 }
 
+// Components kept within [2^-kRangeExponent, 2^kRangeExponent] of 1 by the
+// safeguarded form before the balancing's factors are applied.
+constexpr int kRangeExponent = 64;
+
+// Safeguarded form: an eigenvector (column k, or columns k, k+1 of a complex
+// pair) whose largest component, multiplied by the balancing factor of its
+// row, would leave [2^-64, 2^64] is multiplied by the power of 2 that brings
+// that product into [1, 2). The factors of the balancing can reach far beyond
+// the float range in either direction; a common power of 2 keeps the
+// direction, and the normalisation that follows removes it again.
+void keep_in_range_through_balancing(float *const *v, int n, int low, int high,
+                                     const float *scale, const float *eig_im) {
+  int k = 0;
+  while (k < n) {
+    const int width = eig_im[k] == 0.0f || k + 1 >= n ? 1 : 2;
+    double largest = 0.0;
+    for (int r = 0; r < n; ++r) {
+      const double factor = r >= low && r <= high ? static_cast<double>(scale[r]) : 1.0;
+      for (int c = k; c < k + width; ++c) {
+        largest = std::fmax(largest, std::fabs(static_cast<double>(v[r][c]) * factor));
+      }
+    }
+    if (largest > 0.0 && std::isfinite(largest) &&
+        std::abs(std::ilogb(largest)) > kRangeExponent) {
+      const int exponent = -std::ilogb(largest);
+      for (int r = 0; r < n; ++r) {
+        for (int c = k; c < k + width; ++c) v[r][c] = std::ldexp(v[r][c], exponent);
+      }
+    }
+    k += width;
+  }
+}
+
 bool all_finite(const float *x, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     if (!std::isfinite(x[i])) return false;
@@ -442,7 +475,7 @@ bool decompose(float *matrix, float *const *matrix_rows, int n, float *eig_re, f
   if (exponent != 0) scale_matrix(matrix_rows, n, exponent);
   int low = 0;
   int high = 0;
-  balance(matrix_rows, n, scale, &low, &high);
+  balance(matrix_rows, n, scale, &low, &high, safeguards);
   ici3d::eigen::reduce_to_hessenberg(matrix_rows, n, low, high, pivot_rows);
   const bool with_vectors = vector_rows != nullptr;
   if (with_vectors) {
@@ -455,6 +488,7 @@ bool decompose(float *matrix, float *const *matrix_rows, int n, float *eig_re, f
   // On failure the vectors are neither back-transformed nor scaled to a
   // largest component of 1 (the status is ignored without vectors).
   if (with_vectors && status == kStatusSuccess) {
+    if (safeguards == Safeguards::kOn) keep_in_range_through_balancing(vector_rows, n, low, high, scale, eig_im);
     balance_back(vector_rows, n, low, high, scale);
     normalize_vectors_to_peak_one(vector_rows, n, eig_im);
   }
