@@ -19,17 +19,18 @@ constexpr double kEps = 0x1p-52;
 constexpr int kStatusSuccess = 0;
 constexpr int kStatusNoVectors = 99;  // empty matrix or zero norm: no vectors
 
-// The two forms of the solver. Without safeguards it is the plain procedure.
-// With them it adds protections against underflow and overflow: tiny
-// matrices are scaled up, subdiagonal entries near the bottom of the float
-// range count as negligible, the first column of a double step that overflows
-// is formed multiplied through, a 2x2 rotation whose length under- or
-// overflows takes it from hypot, an eigenvector whose components grow past
-// 2^64 is scaled down by a power of 2 during its back-substitution, the
-// balancing makes no scaling that overflows an entry, and an eigenvector that
-// the balancing's factors would carry out of range is scaled by a power of 2
-// first. eigeng runs the plain form and takes the safeguarded one only when
-// the plain form produced a value that is not finite.
+// The two forms of the solver. Without safeguards it is the plain procedure
+// (in both forms, a matrix whose entries are all tiny is first scaled up by a
+// power of 2). The safeguarded form adds protections against underflow and
+// overflow: subdiagonal entries near the bottom of the float range count as
+// negligible, the first column of a double step that overflows is formed
+// multiplied through, a 2x2 rotation whose length under- or overflows takes
+// it from hypot, an eigenvector whose components grow past 2^64 is scaled
+// down by a power of 2 during its back-substitution, the balancing makes no
+// scaling that overflows an entry, and an eigenvector that the balancing's
+// factors would carry out of range is scaled by a power of 2 first. eigeng
+// runs the plain form and takes the safeguarded one only when the plain form
+// produced a value that is not finite.
 enum class Safeguards : bool { kOff, kOn };
 
 struct ComplexF {

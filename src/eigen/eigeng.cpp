@@ -383,14 +383,19 @@ void normalize_vectors_to_unit_length(float *const *v, int n) {
   }
 }
 
-// Safeguard: below this largest entry, products of entries underflow in
-// single precision: the QR iteration loses the eigenvalues and the
-// eigenvector normalisation divides by zero.
+// Below this largest entry, products of entries underflow in single
+// precision: the QR iteration loses the eigenvalues, the back-substitution
+// loses the eigenvectors (finite but wrong), or the normalisation divides by
+// zero. Such a matrix is scaled up by a power of 2 in both forms of the
+// solver. Every step of the solver commutes with that scaling as long as no
+// value underflows, so the results differ from those of the unscaled matrix
+// only where the unscaled computation rounds a value into or below the
+// subnormal range.
 constexpr float kTinyMatrix = 0x1p-50f;
 
 // Power of 2 by which a tiny matrix is scaled up so that its largest entry
 // lies in [1, 2); 0 for any other matrix. The scaling is exact and leaves
-// the eigenvectors as they are.
+// the eigenvectors as they are; the eigenvalues are scaled back.
 int tiny_matrix_exponent(const float *const *a, int n) {
   float largest = 0.0f;
   for (int i = 0; i < n; ++i) {
@@ -470,8 +475,7 @@ bool all_finite(const float *x, std::size_t count) {
 bool decompose(float *matrix, float *const *matrix_rows, int n, float *eig_re, float *eig_im,
                float *const *vector_rows, int32_t *pivot_rows, float *scale,
                Safeguards safeguards) {
-  const int exponent =
-      safeguards == Safeguards::kOn ? tiny_matrix_exponent(matrix_rows, n) : 0;
+  const int exponent = tiny_matrix_exponent(matrix_rows, n);
   if (exponent != 0) scale_matrix(matrix_rows, n, exponent);
   int low = 0;
   int high = 0;
