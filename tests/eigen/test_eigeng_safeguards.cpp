@@ -144,9 +144,11 @@ struct Worst {
   int not_converged = 0;
   double residual = 0.0;           // / (n u ||A||_F)
   double balanced_residual = 0.0;  // / (n u ||B||_F)
-  std::vector<float> worst_matrix;
+  // Eigenpairs within the bound only through the widening by the scaling.
+  int widened = 0;
 };
 
+// The matrix in hex floats, for a failure message.
 std::string describe(const std::vector<float> &a) {
   std::string s = "[";
   char buf[32];
@@ -157,6 +159,7 @@ std::string describe(const std::vector<float> &a) {
   return s + "]";
 }
 
+// Both properties for the matrix a of order n.
 void check_matrix(const std::vector<float> &a, int n, const std::string &label_in, Worst *worst) {
   const std::string label = label_in + " " + describe(a);
   ++worst->matrices;
@@ -198,9 +201,7 @@ void check_matrix(const std::vector<float> &a, int n, const std::string &label_i
         balanced_norm > 0.0
             ? std::max(0.0, balanced_residual - balanced_spacing) / (unit * balanced_norm)
             : 0.0;
-    if (std::max(ratio, balanced_ratio) > std::max(worst->residual, worst->balanced_residual)) {
-      worst->worst_matrix = a;
-    }
+    if (norm > 0.0 && residual - subnormal_spacing > kResidualFactor * unit * norm) ++worst->widened;
     worst->residual = std::max(worst->residual, ratio);
     worst->balanced_residual = std::max(worst->balanced_residual, balanced_ratio);
     EXPECT_LE(ratio, kResidualFactor) << label << ", eigenpair " << k;
@@ -370,9 +371,10 @@ void run_family(const char *name, const Generator &generate, unsigned seed, int 
     }
   }
   std::printf("  %s: %d matrices (%d with a finite plain procedure, %d not converged), worst "
-              "residual %.3g n u ||A||_F, balanced %.3g n u ||B||_F\n",
+              "residual %.3g n u max(||A||_F, cond(D) ||B||_F) (%d eigenpairs beyond 30 n u ||A||_F), "
+              "balanced %.3g n u ||B||_F\n",
               name, worst.matrices, worst.plain_finite, worst.not_converged, worst.residual,
-              worst.balanced_residual);
+              worst.widened, worst.balanced_residual);
 }
 
 constexpr int kPerOrder = 300;
