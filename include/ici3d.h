@@ -352,6 +352,17 @@ ICI3D_API void first_loop_omp(int32_t i, const float *frame_matrices, const int3
  * converge, the outputs hold what was computed so far. A zero matrix gives
  * zero eigenvalues and identity vectors.
  *
+ * Extreme inputs: a matrix whose largest entry is below 2^-50 is decomposed
+ * scaled up by a power of 2 (exact; the eigenvalues are scaled back). When
+ * the procedure above writes a value that is not finite (an overflow or a
+ * NaN, for instance a back-substitution growing past the float range on a
+ * nearly defective matrix), the decomposition is made again from the
+ * caller's matrix with safeguards against underflow and overflow: tiny
+ * subdiagonal entries count as negligible, eigenvectors are rescaled by
+ * powers of 2 while they are solved and back-transformed, and the balancing
+ * makes no scaling that overflows. On every other input the results are
+ * those of the procedure above, bit for bit.
+ *
  * @return 0 on every path.
  */
 ICI3D_API int32_t eigeng(float *matrix, int32_t n, float *eig_re, float *eig_im, float *vectors);

@@ -28,60 +28,120 @@ void store_complex(float *const *hess, int i, int na, int en, ComplexF c) {
   hess[i][en] = c.im;
 }
 
-// Overflow control: a component beyond this (a tiny pivot w) would make the
-// later ones overflow; the vector is scaled down instead (it is normalised
-// at the end anyway).
-constexpr double kHugeComponent = 0x1p64;
+// Overflow control of the safeguarded form. A component beyond kHugeComponent
+// (a tiny pivot) would make the later ones overflow: the partial solution is
+// then multiplied by a power of 2, which keeps its direction (the vector is
+// normalised at the end anyway). The plain form has no such control.
+constexpr float kHugeComponent = 0x1p64f;
+// A row whose components overflowed is solved again after the rows below it
+// were multiplied by 2^-kRetryShift, at most kMaxRetries times.
+constexpr int kRetryShift = 64;
+constexpr int kMaxRetries = 4;
 
-// Sets hess[i][en] to x / |x| and divides rows i+1..en of column en by |x|.
-void scale_down_column(float *const *hess, int i, int en, double x) {
-  const double t = std::fabs(x);
-  hess[i][en] = static_cast<float>(x / t);
-  for (int j = i + 1; j <= en; ++j) hess[j][en] = static_cast<float>(static_cast<double>(hess[j][en]) / t);
+// The columns first..last (one real vector, or the two columns of a complex
+// one) of the rows top..en that hold a partial solution.
+struct Columns {
+  int first;
+  int last;
+};
+
+void scale_rows(float *const *hess, int top, int en, Columns cols, int exponent) {
+  for (int i = top; i <= en; ++i) {
+    for (int c = cols.first; c <= cols.last; ++c) hess[i][c] = std::ldexp(hess[i][c], exponent);
+  }
+}
+
+// Largest magnitude in rows top..bottom of the columns; NaN if any is NaN.
+float largest_component(const float *const *hess, int top, int bottom, Columns cols) {
+  float big = 0.0f;
+  for (int i = top; i <= bottom; ++i) {
+    for (int c = cols.first; c <= cols.last; ++c) {
+      const float v = std::fabs(hess[i][c]);
+      if (!(v <= big)) big = v;
+    }
+  }
+  return big;
+}
+
+// Solves rows top..bottom (one row, or the two of a complex block) of the
+// columns by solve_rows, from the partial solution in rows bottom+1..en.
+// Safeguarded form only: components above kHugeComponent are brought into
+// [1, 2) by a power of 2 applied to rows top..en; components that overflowed
+// are solved again, from the matrix entries they overwrote, after the partial
+// solution was multiplied by 2^-kRetryShift.
+template <typename SolveRows>
+void solve_with_growth_control(float *const *hess, int top, int bottom, int en, Columns cols,
+                               Safeguards safeguards, const SolveRows &solve_rows) {
+  if (safeguards == Safeguards::kOff) {
+    solve_rows();
+    return;
+  }
+  float saved[2][2];  // at most two rows of two columns
+  for (int i = top; i <= bottom; ++i) {
+    for (int c = cols.first; c <= cols.last; ++c) saved[i - top][c - cols.first] = hess[i][c];
+  }
+  solve_rows();
+  for (int retry = 0;; ++retry) {
+    const float big = largest_component(hess, top, bottom, cols);
+    if (big <= kHugeComponent) return;
+    if (std::isfinite(big)) {
+      scale_rows(hess, top, en, cols, -std::ilogb(big));
+      return;
+    }
+    if (retry == kMaxRetries) return;  // not finite whatever the scale (NaN input)
+    for (int i = top; i <= bottom; ++i) {
+      for (int c = cols.first; c <= cols.last; ++c) hess[i][c] = saved[i - top][c - cols.first];
+    }
+    scale_rows(hess, bottom + 1, en, cols, -kRetryShift);
+    solve_rows();
+  }
 }
 
 // Column en of the back-substitution for the real eigenvalue p = eig_re[en].
 void solve_real_vector(float *const *hess, const float *eig_re, const float *eig_im, int en,
-                       double eps_norm) {
+                       double eps_norm, Safeguards safeguards) {
   const float p = eig_re[en];
-  int m = en;
-  // z and s carry the lower row of a complex 2x2 block to its upper row.
-  float z = 0.0f;
-  float s = 0.0f;
   hess[en][en] = 1.0f;
-  for (int i = en - 1; i >= 0; --i) {
-    const float w = hess[i][i] - p;
-    float r = hess[i][en];
+  // Row i of (hess - p) times the partial solution in rows m..en. The term of
+  // row en comes first: hess[i][en] times the vector's own component, which
+  // is 1 unless the overflow control scaled the column.
+  auto row_sum = [&](int i, int m) {
+    float r = hess[i][en] * hess[en][en];
     for (int j = m; j < en; ++j) r = r + hess[i][j] * hess[j][en];
-    if (eig_im[i] < 0.0f) {
-      z = w;
-      s = r;
-      continue;
-    }
-    m = i;
-    if (eig_im[i] == 0.0f) {
-      // A zero pivot (repeated eigenvalue) is replaced by eps * norm.
-      const double divisor = w != 0.0f ? static_cast<double>(w) : eps_norm;
-      const double x = -static_cast<double>(r) / divisor;
-      if (std::fabs(x) > kHugeComponent) {
-        scale_down_column(hess, i, en, x);
-      } else {
-        hess[i][en] = static_cast<float>(x);
+    return r;
+  };
+  int m = en;  // top row of the partial solution
+  for (int i = en - 1; i >= 0; --i) {
+    // The lower row of a complex 2x2 block is solved with its upper row.
+    if (eig_im[i] < 0.0f) continue;
+    const int bottom = eig_im[i] == 0.0f ? i : i + 1;
+    auto solve_rows = [&, i, m]() {
+      const float w = hess[i][i] - p;
+      const float r = row_sum(i, m);
+      if (eig_im[i] == 0.0f) {
+        // A zero pivot (repeated eigenvalue) is replaced by eps * norm.
+        const double divisor = w != 0.0f ? static_cast<double>(w) : eps_norm;
+        hess[i][en] = static_cast<float>(-static_cast<double>(r) / divisor);
+        return;
       }
-      continue;
-    }
-    const float x = hess[i][i + 1];
-    const float y = hess[i + 1][i];
-    const float d = eig_re[i] - p;
-    const float qq = d * d + eig_im[i] * eig_im[i];
-    const float t = (x * s - z * r) / qq;
-    hess[i][en] = t;
-    hess[i + 1][en] = std::fabs(x) > std::fabs(z) ? (-r - w * t) / x : (-s - y * t) / z;
+      // Rows i, i+1 form a complex block: z and s belong to row i+1.
+      const float z = hess[i + 1][i + 1] - p;
+      const float s = row_sum(i + 1, m);
+      const float x = hess[i][i + 1];
+      const float y = hess[i + 1][i];
+      const float d = eig_re[i] - p;
+      const float qq = d * d + eig_im[i] * eig_im[i];
+      const float t = (x * s - z * r) / qq;
+      hess[i][en] = t;
+      hess[i + 1][en] = std::fabs(x) > std::fabs(z) ? (-r - w * t) / x : (-s - y * t) / z;
+    };
+    solve_with_growth_control(hess, i, bottom, en, {en, en}, safeguards, solve_rows);
+    m = i;
   }
 }
 
-// Solves the 2x2 block at rows i, i+1 (eig_im[i] > 0) of a complex vector;
-// z, r, s come from row i+1, ra, sa and w from row i.
+// The 2x2 block at rows i, i+1 (eig_im[i] > 0) of a complex vector; z, r, s
+// belong to row i+1, ra, sa and w to row i.
 void solve_complex_block(float *const *hess, const float *eig_re, const float *eig_im, int i,
                          int na, int en, float ra, float sa, float w, float z, float r, float s,
                          double eps_norm) {
@@ -111,11 +171,11 @@ void solve_complex_block(float *const *hess, const float *eig_re, const float *e
 // Columns na = en-1 (real part) and en (imaginary part) for the eigenvalue
 // eig_re[en] + eig_im[en]*i of the second position of a complex pair.
 void solve_complex_vector(float *const *hess, const float *eig_re, const float *eig_im, int en,
-                          double eps_norm) {
+                          double eps_norm, Safeguards safeguards) {
   const int na = en - 1;
+  const Columns cols{na, en};
   const float p = eig_re[en];
   const float q = eig_im[en];
-  int m = na;
   if (std::fabs(hess[en][na]) > std::fabs(hess[na][en])) {
     hess[na][na] = -(hess[en][en] - p) / hess[en][na];
     hess[na][en] = -q / hess[en][na];
@@ -126,40 +186,56 @@ void solve_complex_vector(float *const *hess, const float *eig_re, const float *
   }
   hess[en][na] = 1.0f;
   hess[en][en] = 0.0f;
-  // z, r, s carry the lower row of a complex 2x2 block to its upper row.
-  float z = 0.0f;
-  float r = 0.0f;
-  float s = 0.0f;
-  for (int i = na - 1; i >= 0; --i) {
-    const float w = hess[i][i] - p;
-    float ra = hess[i][en];
-    float sa = 0.0f;
+  // The first two components can only be scaled: they do not depend on a
+  // partial solution that could be made smaller.
+  if (safeguards == Safeguards::kOn) {
+    const float big = largest_component(hess, na, na, cols);
+    if (big > kHugeComponent && std::isfinite(big)) scale_rows(hess, na, en, cols, -std::ilogb(big));
+  }
+  // Row i of (hess - p) times the partial solution in rows m..en, real and
+  // imaginary part. Row en contributes hess[i][en] times its component,
+  // which is 1 + 0i unless the overflow control scaled the vector.
+  auto row_sums = [&](int i, int m, float *ra, float *sa) {
+    *ra = hess[i][en] * hess[en][na];
+    *sa = 0.0f;
     for (int j = m; j < en; ++j) {
-      ra = ra + hess[i][j] * hess[j][na];
-      sa = sa + hess[i][j] * hess[j][en];
+      *ra = *ra + hess[i][j] * hess[j][na];
+      *sa = *sa + hess[i][j] * hess[j][en];
     }
-    if (eig_im[i] < 0.0f) {
-      z = w;
-      r = ra;
-      s = sa;
-      continue;
-    }
+  };
+  int m = na;  // top row of the partial solution
+  for (int i = na - 1; i >= 0; --i) {
+    // The lower row of a complex 2x2 block is solved with its upper row.
+    if (eig_im[i] < 0.0f) continue;
+    const int bottom = eig_im[i] == 0.0f ? i : i + 1;
+    auto solve_rows = [&, i, m]() {
+      const float w = hess[i][i] - p;
+      float ra = 0.0f;
+      float sa = 0.0f;
+      row_sums(i, m, &ra, &sa);
+      if (eig_im[i] == 0.0f) {
+        store_complex(hess, i, na, en, complex_divide(make_complex(-ra, -sa), make_complex(w, q)));
+        return;
+      }
+      float r = 0.0f;
+      float s = 0.0f;
+      row_sums(i + 1, m, &r, &s);
+      const float z = hess[i + 1][i + 1] - p;
+      solve_complex_block(hess, eig_re, eig_im, i, na, en, ra, sa, w, z, r, s, eps_norm);
+    };
+    solve_with_growth_control(hess, i, bottom, en, cols, safeguards, solve_rows);
     m = i;
-    if (eig_im[i] == 0.0f) {
-      store_complex(hess, i, na, en, complex_divide(make_complex(-ra, -sa), make_complex(w, q)));
-      continue;
-    }
-    solve_complex_block(hess, eig_re, eig_im, i, na, en, ra, sa, w, z, r, s, eps_norm);
   }
 }
 
 // Rows isolated by the balancing take the solved entries right of the
-// diagonal; their diagonal 1 is already in place.
+// diagonal, and the diagonal itself: the vector's own component, which is the
+// 1 already in place unless the overflow control scaled the column down.
 void copy_isolated_rows(const float *const *hess, int n, int low, int high,
                         float *const *vectors) {
   for (int i = 0; i < n; ++i) {
     if (i >= low && i <= high) continue;
-    for (int j = i + 1; j < n; ++j) vectors[i][j] = hess[i][j];
+    for (int j = i; j < n; ++j) vectors[i][j] = hess[i][j];
   }
 }
 
@@ -194,16 +270,16 @@ void back_transform(const float *const *hess, int n, int low, int high, const fl
 }  // namespace
 
 int back_substitute(int n, int low, int high, float *const *hess, const float *eig_re,
-                    const float *eig_im, float *const *vectors) {
+                    const float *eig_im, float *const *vectors, Safeguards safeguards) {
   if (n < 1) return kStatusNoVectors;
   const float norm = upper_triangle_norm(hess, n);
   if (norm == 0.0f) return kStatusNoVectors;
   const double eps_norm = static_cast<double>(norm) * kEps;
   for (int en = n - 1; en >= 0; --en) {
     if (eig_im[en] == 0.0f) {
-      solve_real_vector(hess, eig_re, eig_im, en, eps_norm);
+      solve_real_vector(hess, eig_re, eig_im, en, eps_norm, safeguards);
     } else if (eig_im[en] < 0.0f) {
-      solve_complex_vector(hess, eig_re, eig_im, en, eps_norm);
+      solve_complex_vector(hess, eig_re, eig_im, en, eps_norm, safeguards);
     }
   }
   copy_isolated_rows(hess, n, low, high, vectors);

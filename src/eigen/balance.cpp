@@ -119,9 +119,25 @@ void scale_row_and_column(float *const *a, int n, int low, int high, int i, floa
   for (int j = 0; j <= high; ++j) a[j][i] = a[j][i] * f;
 }
 
+// Whether dividing row i (columns low..n-1) by f and multiplying column i
+// (rows 0..high) by f keeps every entry finite.
+bool scaling_stays_finite(const float *const *a, int n, int low, int high, int i, float f) {
+  const float g = 1.0f / f;
+  for (int j = low; j < n; ++j) {
+    if (std::isinf(a[i][j] * g) && std::isfinite(a[i][j])) return false;
+  }
+  for (int j = 0; j <= high; ++j) {
+    if (std::isinf(a[j][i] * f) && std::isfinite(a[j][i])) return false;
+  }
+  return true;
+}
+
 // One pass of power-of-2 scaling over the block; returns whether a row and
-// column was scaled.
-bool scaling_sweep(float *const *a, int n, int low, int high, float *scale) {
+// column was scaled. Safeguarded form: a scaling that would make an entry
+// overflow (entries outside the block are scaled too, and they may be far
+// larger than the sums that chose the factor) is not made.
+bool scaling_sweep(float *const *a, int n, int low, int high, float *scale,
+                   Safeguards safeguards) {
   bool scaled = false;
   for (int i = low; i <= high; ++i) {
     float c = 0.0f;
@@ -133,6 +149,7 @@ bool scaling_sweep(float *const *a, int n, int low, int high, float *scale) {
     }
     const float f = scaling_factor(c, r);
     if (f == 1.0f) continue;
+    if (safeguards == Safeguards::kOn && !scaling_stays_finite(a, n, low, high, i, f)) continue;
     scale[i] = scale[i] * f;
     scale_row_and_column(a, n, low, high, i, f);
     scaled = true;
@@ -148,7 +165,7 @@ void undo_permutation(float *const *v, int n, int i, const float *scale) {
 
 }  // namespace
 
-void balance(float *const *a, int n, float *scale, int *low, int *high) {
+void balance(float *const *a, int n, float *scale, int *low, int *high, Safeguards safeguards) {
   const int l = isolate_rows(a, n, scale);
   const int k = isolate_columns(a, n, l, scale);
   *low = k;
@@ -156,7 +173,7 @@ void balance(float *const *a, int n, float *scale, int *low, int *high) {
   if (k > l) return;
   for (int i = k; i <= l; ++i) scale[i] = 1.0f;
   for (int sweep = 0; sweep < kMaxScalingSweeps; ++sweep) {
-    if (!scaling_sweep(a, n, k, l, scale)) break;
+    if (!scaling_sweep(a, n, k, l, scale, safeguards)) break;
   }
 }
 

@@ -19,6 +19,20 @@ constexpr double kEps = 0x1p-52;
 constexpr int kStatusSuccess = 0;
 constexpr int kStatusNoVectors = 99;  // empty matrix or zero norm: no vectors
 
+// The two forms of the solver. Without safeguards it is the plain procedure
+// (in both forms, a matrix whose entries are all tiny is first scaled up by a
+// power of 2). The safeguarded form adds protections against underflow and
+// overflow: subdiagonal entries near the bottom of the float range count as
+// negligible, the first column of a double step that overflows is formed
+// multiplied through, a 2x2 rotation whose length under- or overflows takes
+// it from hypot, an eigenvector whose components grow past 2^64 is scaled
+// down by a power of 2 during its back-substitution, the balancing makes no
+// scaling that overflows an entry, and an eigenvector that the balancing's
+// factors would carry out of range is scaled by a power of 2 first. eigeng
+// runs the plain form and takes the safeguarded one only when the plain form
+// produced a value that is not finite.
+enum class Safeguards : bool { kOff, kOn };
+
 struct ComplexF {
   float re;
   float im;
@@ -35,8 +49,10 @@ ComplexF complex_divide(ComplexF num, ComplexF den);
 // Balancing: isolates eigenvalues by permutations (pushing rows to the bottom
 // and columns to the left), then scales the remaining block low..high by
 // powers of 2. scale (n floats) records the permutations outside the block
-// and the factors inside it. high < low when every row was isolated.
-void balance(float *const *a, int n, float *scale, int *low, int *high);
+// and the factors inside it. high < low when every row was isolated. The
+// safeguarded form makes no scaling that would overflow an entry.
+void balance(float *const *a, int n, float *scale, int *low, int *high,
+             Safeguards safeguards = Safeguards::kOff);
 
 // Undoes the balancing on the rows of the eigenvector matrix v.
 void balance_back(float *const *v, int n, int low, int high, const float *scale);
@@ -54,7 +70,13 @@ void accumulate_reduction(const float *const *a, int n, int low, int high,
 // left by the QR iteration, then multiplication by the transformation matrix
 // held in vectors. Returns kStatusSuccess or kStatusNoVectors.
 int back_substitute(int n, int low, int high, float *const *hess, const float *eig_re,
-                    const float *eig_im, float *const *vectors);
+                    const float *eig_im, float *const *vectors, Safeguards safeguards);
+
+// eigeng in one form only, with the arguments and results of eigeng: the
+// plain procedure, or the safeguarded one, without the choice between them
+// that eigeng makes. Returns 0.
+int32_t eigeng_in_form(float *matrix, int32_t n, float *eig_re, float *eig_im, float *vectors,
+                       Safeguards safeguards);
 
 }  // namespace ici3d::eigen
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "eigen_internal.h"
 #include "ici3d.h"
@@ -18,6 +19,7 @@ using ici3d::eigen::balance_back;
 using ici3d::eigen::ComplexF;
 using ici3d::eigen::kEps;
 using ici3d::eigen::kStatusSuccess;
+using ici3d::eigen::Safeguards;
 
 // Double QR steps allowed per eigenvalue, and the count recorded at the
 // position where that budget ran out.
@@ -37,6 +39,7 @@ struct Hqr2Problem {
   float *eig_im;
   float *const *vectors;  // null without vectors
   int32_t *iter_counts;
+  Safeguards safeguards;
 };
 
 // Shift data of the current double step.
@@ -64,22 +67,24 @@ void store_isolated_roots(const Hqr2Problem &h) {
   }
 }
 
-// A subdiagonal entry this small (times the order) is negligible whatever its
-// neighbours: the double step divides by subdiagonal entries, and one near
-// the bottom of the float range makes that overflow. Matrices whose largest
-// entry is below kTinyMatrix are scaled up first, so this is far below the
-// precision of any entry that matters.
+// Safeguard: a subdiagonal entry this small (times the order) is negligible
+// whatever its neighbours: the double step divides by subdiagonal entries,
+// and one near the bottom of the float range makes that overflow. Matrices
+// whose largest entry is below kTinyMatrix are scaled up first, so this is
+// far below the precision of any entry that matters.
 constexpr float kSmallSubdiagonal = FLT_MIN / FLT_EPSILON;
 
 // Top row l of the unreduced block that ends at row en: the largest l > low
 // whose subdiagonal entry hess[l][l-1] is negligible, or low.
-int find_negligible_subdiagonal(const float *const *hess, int n, int low, int en) {
+int find_negligible_subdiagonal(const float *const *hess, int n, int low, int en,
+                                Safeguards safeguards) {
+  const bool absolute = safeguards == Safeguards::kOn;
   const float small = kSmallSubdiagonal * static_cast<float>(n);
   int l = en;
   for (; l > low; --l) {
     const float a = std::fabs(hess[l][l - 1]);
     const float s = std::fabs(hess[l - 1][l - 1]) + std::fabs(hess[l][l]);
-    if (static_cast<double>(a) <= static_cast<double>(s) * kEps || a <= small) break;
+    if (static_cast<double>(a) <= static_cast<double>(s) * kEps || (absolute && a <= small)) break;
   }
   return l;
 }
@@ -100,10 +105,12 @@ void triangularize_real_pair(const Hqr2Problem &h, int na, int en, float z) {
   float *const *hess = h.hess;
   const float xs = hess[en][na];
   float r = std::sqrt(z * z + xs * xs);
-  // For a block far below (above) 1 the squares underflow (overflow): the
-  // length is then formed without them. Both zero: nothing to rotate.
-  if (!(r > 0.0f) || std::isinf(r)) r = std::hypot(z, xs);
-  if (r == 0.0f) return;
+  if (h.safeguards == Safeguards::kOn) {
+    // For a block far below (above) 1 the squares underflow (overflow): the
+    // length is then formed without them. Both zero: nothing to rotate.
+    if (!(r > 0.0f) || std::isinf(r)) r = std::hypot(z, xs);
+    if (r == 0.0f) return;
+  }
   const float p = xs / r;
   const float q = z / r;
   for (int j = na; j < h.n; ++j) {
@@ -157,7 +164,8 @@ Shift exceptional_shift(const Hqr2Problem &h, int en, const Shift &shift, float 
 
 // Looks for two consecutive small subdiagonal elements from en-2 up to l and
 // returns the starting row of the double step with its first reflector.
-Reflector find_double_step_start(const float *const *hess, int l, int en, const Shift &shift) {
+Reflector find_double_step_start(const float *const *hess, int l, int en, const Shift &shift,
+                                 Safeguards safeguards) {
   Reflector f{};
   for (int m = en - 2; m >= l; --m) {
     const float zz = hess[m][m];
@@ -168,7 +176,7 @@ Reflector find_double_step_start(const float *const *hess, int l, int en, const 
     float q = ((hess[m + 1][m + 1] - zz) - r) - s;
     r = hess[m + 2][m + 1];
     s = std::fabs(p) + std::fabs(q) + std::fabs(r);
-    if (std::isinf(s) && std::isfinite(numerator)) {
+    if (safeguards == Safeguards::kOn && std::isinf(s) && std::isfinite(numerator)) {
       // The division by a small subdiagonal entry overflowed: the same
       // direction, multiplied through by that entry.
       const float h = hess[m + 1][m];
@@ -278,7 +286,7 @@ int hqr2(const Hqr2Problem &h) {
   int its = 0;
   while (en >= h.low) {
     const int na = en - 1;
-    const int l = find_negligible_subdiagonal(hess, h.n, h.low, en);
+    const int l = find_negligible_subdiagonal(hess, h.n, h.low, en, h.safeguards);
     Shift shift{hess[en][en], 0.0f, 0.0f};
     if (l == en) {
       hess[en][en] = shift.x + t;
@@ -302,13 +310,14 @@ int hqr2(const Hqr2Problem &h) {
       return en;
     }
     if (its != 0 && its % kExceptionalShiftPeriod == 0) shift = exceptional_shift(h, en, shift, &t);
-    const Reflector start = find_double_step_start(hess, l, en, shift);
+    const Reflector start = find_double_step_start(hess, l, en, shift, h.safeguards);
     clear_below_subdiagonal(hess, start.m, en);
     ++its;
     double_qr_step(h, l, en, start);
   }
   if (!h.with_vectors) return kStatusSuccess;
-  return ici3d::eigen::back_substitute(h.n, h.low, h.high, hess, h.eig_re, h.eig_im, h.vectors);
+  return ici3d::eigen::back_substitute(h.n, h.low, h.high, hess, h.eig_re, h.eig_im, h.vectors,
+                                       h.safeguards);
 }
 
 // Component r of the complex vector in columns k, k+1.
@@ -375,13 +384,18 @@ void normalize_vectors_to_unit_length(float *const *v, int n) {
 }
 
 // Below this largest entry, products of entries underflow in single
-// precision: the QR iteration loses the eigenvalues and the eigenvector
-// normalisation divides by zero.
+// precision: the QR iteration loses the eigenvalues, the back-substitution
+// loses the eigenvectors (finite but wrong), or the normalisation divides by
+// zero. Such a matrix is scaled up by a power of 2 in both forms of the
+// solver. Every step of the solver commutes with that scaling as long as no
+// value underflows, so the results differ from those of the unscaled matrix
+// only where the unscaled computation rounds a value into or below the
+// subnormal range.
 constexpr float kTinyMatrix = 0x1p-50f;
 
 // Power of 2 by which a tiny matrix is scaled up so that its largest entry
 // lies in [1, 2); 0 for any other matrix. The scaling is exact and leaves
-// the eigenvectors as they are.
+// the eigenvectors as they are; the eigenvalues are scaled back.
 int tiny_matrix_exponent(const float *const *a, int n) {
   float largest = 0.0f;
   for (int i = 0; i < n; ++i) {
@@ -397,48 +411,144 @@ void scale_matrix(float *const *a, int n, int exponent) {
   }
 }
 
-// Scales the eigenvalues that hqr2 stored back by 2^-exponent: all of them,
-// or after a failure at position `status` those outside low..status.
+// Whether hqr2 wrote eigenvalue i: all of them unless it stopped at position
+// `status`, which leaves low..status unwritten.
+bool eigenvalue_written(int i, int low, int status) {
+  if (status == kStatusSuccess || status == ici3d::eigen::kStatusNoVectors) return true;
+  return i < low || i > status;
+}
+
+// Scales the eigenvalues that hqr2 stored back by 2^-exponent.
 void unscale_eigenvalues(float *eig_re, float *eig_im, int n, int low, int status,
                          int exponent) {
-  const bool all = status == kStatusSuccess || status == ici3d::eigen::kStatusNoVectors;
   for (int i = 0; i < n; ++i) {
-    if (!all && i >= low && i <= status) continue;
+    if (!eigenvalue_written(i, low, status)) continue;
     eig_re[i] = std::ldexp(eig_re[i], -exponent);
     eig_im[i] = std::ldexp(eig_im[i], -exponent);
   }
 }
 
-// Balancing, reduction, QR iteration and back-transformation of a matrix of
-// order n >= 2. Returns false, with nothing touched, when the balancing record
-// cannot be allocated.
-bool decompose(float *const *matrix_rows, int n, float *eig_re, float *eig_im,
-               float *const *vector_rows, int32_t *pivot_rows) {
-  auto *scale = static_cast<float *>(std::malloc(static_cast<std::size_t>(n) * sizeof(float)));
-  if (scale == nullptr) return false;  // out of memory: leave the caller's arrays alone
+// Components kept within [2^-kRangeExponent, 2^kRangeExponent] of 1 by the
+// safeguarded form before the balancing's factors are applied.
+constexpr int kRangeExponent = 64;
+
+// Safeguarded form: an eigenvector (column k, or columns k, k+1 of a complex
+// pair) whose largest component, multiplied by the balancing factor of its
+// row, would leave [2^-64, 2^64] is multiplied by the power of 2 that brings
+// that product into [1, 2). The factors of the balancing can reach far beyond
+// the float range in either direction; a common power of 2 keeps the
+// direction, and the normalisation that follows removes it again.
+void keep_in_range_through_balancing(float *const *v, int n, int low, int high,
+                                     const float *scale, const float *eig_im) {
+  int k = 0;
+  while (k < n) {
+    const int width = eig_im[k] == 0.0f || k + 1 >= n ? 1 : 2;
+    double largest = 0.0;
+    for (int r = 0; r < n; ++r) {
+      const double factor = r >= low && r <= high ? static_cast<double>(scale[r]) : 1.0;
+      for (int c = k; c < k + width; ++c) {
+        largest = std::fmax(largest, std::fabs(static_cast<double>(v[r][c]) * factor));
+      }
+    }
+    if (largest > 0.0 && std::isfinite(largest) &&
+        std::abs(std::ilogb(largest)) > kRangeExponent) {
+      const int exponent = -std::ilogb(largest);
+      for (int r = 0; r < n; ++r) {
+        for (int c = k; c < k + width; ++c) v[r][c] = std::ldexp(v[r][c], exponent);
+      }
+    }
+    k += width;
+  }
+}
+
+bool all_finite(const float *x, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!std::isfinite(x[i])) return false;
+  }
+  return true;
+}
+
+// One decomposition of a matrix of order n >= 2 in the given form: balancing,
+// reduction, QR iteration, back-transformation and both normalisations.
+// scale is the balancing record (n floats). Returns whether every value it
+// wrote is finite: the matrix, the eigenvalues hqr2 reached and the vectors.
+bool decompose(float *matrix, float *const *matrix_rows, int n, float *eig_re, float *eig_im,
+               float *const *vector_rows, int32_t *pivot_rows, float *scale,
+               Safeguards safeguards) {
   const int exponent = tiny_matrix_exponent(matrix_rows, n);
   if (exponent != 0) scale_matrix(matrix_rows, n, exponent);
   int low = 0;
   int high = 0;
-  balance(matrix_rows, n, scale, &low, &high);
+  balance(matrix_rows, n, scale, &low, &high, safeguards);
   ici3d::eigen::reduce_to_hessenberg(matrix_rows, n, low, high, pivot_rows);
   const bool with_vectors = vector_rows != nullptr;
   if (with_vectors) {
     ici3d::eigen::accumulate_reduction(matrix_rows, n, low, high, pivot_rows, vector_rows);
   }
-  const Hqr2Problem problem{with_vectors, n,           low,         high,
-                            matrix_rows,  eig_re,      eig_im,      vector_rows,
-                            pivot_rows};
+  const Hqr2Problem problem{with_vectors, n,      low,         high,       matrix_rows,
+                            eig_re,       eig_im, vector_rows, pivot_rows, safeguards};
   const int status = hqr2(problem);
   if (exponent != 0) unscale_eigenvalues(eig_re, eig_im, n, low, status, exponent);
   // On failure the vectors are neither back-transformed nor scaled to a
   // largest component of 1 (the status is ignored without vectors).
   if (with_vectors && status == kStatusSuccess) {
+    if (safeguards == Safeguards::kOn) keep_in_range_through_balancing(vector_rows, n, low, high, scale, eig_im);
     balance_back(vector_rows, n, low, high, scale);
     normalize_vectors_to_peak_one(vector_rows, n, eig_im);
   }
-  std::free(scale);
-  return true;
+  if (with_vectors) normalize_vectors_to_unit_length(vector_rows, n);
+  const auto count = static_cast<std::size_t>(n);
+  bool finite = all_finite(matrix, count * count);
+  if (with_vectors) finite = finite && all_finite(vector_rows[0], count * count);
+  for (int i = 0; i < n; ++i) {
+    if (!eigenvalue_written(i, low, status)) continue;
+    finite = finite && std::isfinite(eig_re[i]) && std::isfinite(eig_im[i]);
+  }
+  return finite;
+}
+
+// Which forms of the decomposition a call may run.
+enum class Forms { kPlainOnly, kSafeguardedOnly, kPlainThenSafeguarded };
+
+// Decomposes a matrix of order n >= 2. With kPlainThenSafeguarded the plain
+// form runs first; only when it produced a value that is not finite are the
+// matrix and the eigenvalue arrays restored and the safeguarded form run.
+// Wherever the plain procedure stays finite, its results are returned
+// unchanged. Touches nothing when the work storage cannot be allocated.
+void decompose_in_forms(float *matrix, float *const *matrix_rows, int n, float *eig_re,
+                        float *eig_im, float *const *vector_rows, int32_t *pivot_rows,
+                        Forms forms) {
+  const auto count = static_cast<std::size_t>(n);
+  // The balancing record, then a copy of the matrix and of the two eigenvalue
+  // arrays for the second attempt.
+  const std::size_t floats = forms == Forms::kPlainThenSafeguarded ? count * (count + 3) : count;
+  auto *work = static_cast<float *>(std::malloc(floats * sizeof(float)));
+  if (work == nullptr) return;  // out of memory: leave the caller's arrays alone
+  float *scale = work;
+  if (forms == Forms::kPlainOnly) {
+    decompose(matrix, matrix_rows, n, eig_re, eig_im, vector_rows, pivot_rows, scale,
+              Safeguards::kOff);
+  } else if (forms == Forms::kSafeguardedOnly) {
+    decompose(matrix, matrix_rows, n, eig_re, eig_im, vector_rows, pivot_rows, scale,
+              Safeguards::kOn);
+  } else {
+    float *saved_matrix = work + count;
+    float *saved_re = saved_matrix + count * count;
+    float *saved_im = saved_re + count;
+    std::memcpy(saved_matrix, matrix, count * count * sizeof(float));
+    std::memcpy(saved_re, eig_re, count * sizeof(float));
+    std::memcpy(saved_im, eig_im, count * sizeof(float));
+    if (!decompose(matrix, matrix_rows, n, eig_re, eig_im, vector_rows, pivot_rows, scale,
+                   Safeguards::kOff)) {
+      std::memcpy(matrix, saved_matrix, count * count * sizeof(float));
+      std::memcpy(eig_re, saved_re, count * sizeof(float));
+      std::memcpy(eig_im, saved_im, count * sizeof(float));
+      std::memset(pivot_rows, 0, count * sizeof(int32_t));
+      decompose(matrix, matrix_rows, n, eig_re, eig_im, vector_rows, pivot_rows, scale,
+                Safeguards::kOn);
+    }
+  }
+  std::free(work);
 }
 
 // Row-pointer tables over the caller's arrays and the pivot record, released
@@ -472,25 +582,38 @@ struct WorkTables {
   WorkTables &operator=(const WorkTables &) = delete;
 };
 
-}  // namespace
-
-extern "C" ICI3D_API int32_t eigeng(float *matrix, int32_t n, float *eig_re, float *eig_im,
-                                    float *vectors) {
+int32_t solve(float *matrix, int32_t n, float *eig_re, float *eig_im, float *vectors,
+              Forms forms) {
   constexpr int32_t kReturned = 0;  // no failure is ever reported
   if (n <= 0) return kReturned;
   const WorkTables tables(matrix, n, vectors);
   // Out of memory: leave the caller's arrays alone.
   if (!tables.allocated) return kReturned;
-  if (eig_re != nullptr && eig_im != nullptr && matrix != nullptr) {
-    if (n == 1) {
-      eig_re[0] = matrix[0];
-      eig_im[0] = 0.0f;
-      if (vectors != nullptr) vectors[0] = 1.0f;
-    } else if (!decompose(tables.matrix_rows, n, eig_re, eig_im, tables.vector_rows,
-                          tables.pivot_rows)) {
-      return kReturned;
-    }
+  const bool valid = eig_re != nullptr && eig_im != nullptr && matrix != nullptr;
+  if (valid && n >= 2) {
+    // Both normalisations are part of each decomposition.
+    decompose_in_forms(matrix, tables.matrix_rows, n, eig_re, eig_im, tables.vector_rows,
+                       tables.pivot_rows, forms);
+    return kReturned;
+  }
+  if (valid) {
+    eig_re[0] = matrix[0];
+    eig_im[0] = 0.0f;
+    if (vectors != nullptr) vectors[0] = 1.0f;
   }
   if (vectors != nullptr) normalize_vectors_to_unit_length(tables.vector_rows, n);
   return kReturned;
+}
+
+}  // namespace
+
+int32_t ici3d::eigen::eigeng_in_form(float *matrix, int32_t n, float *eig_re, float *eig_im,
+                                     float *vectors, Safeguards safeguards) {
+  return solve(matrix, n, eig_re, eig_im, vectors,
+               safeguards == Safeguards::kOn ? Forms::kSafeguardedOnly : Forms::kPlainOnly);
+}
+
+extern "C" ICI3D_API int32_t eigeng(float *matrix, int32_t n, float *eig_re, float *eig_im,
+                                    float *vectors) {
+  return solve(matrix, n, eig_re, eig_im, vectors, Forms::kPlainThenSafeguarded);
 }

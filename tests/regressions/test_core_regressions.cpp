@@ -157,6 +157,58 @@ TEST(EigengRegression, BackSubstitutionOverATinyPivotIsScaledDown) {
   expect_sound_real_eigenpairs(m, 8, decompose(m, 8), 1e-6);
 }
 
+// Cross-check against the procedure computed independently: on defective
+// and triangular matrices the overflow control of the back-substitution
+// divided the solved components by a large one, but an isolated row's own
+// component stayed 1 in the returned vector, which then got spurious equal
+// components (0.707, 0.707) where the right ones are tiny. Each matrix is
+// given as passed to eigeng; every eigenpair must have a residual of at most
+// 30 n u ||A||_F (u = 2^-24), and the vectors named must be the true ones.
+constexpr double kDefectiveTolerance = 30 * 0x1p-24;
+
+TEST(EigengRegression, NilpotentShiftKeepsItsTinyComponents) {
+  const std::vector<float> m{0, 1, 0, 0, 0, 1, 0, 0, 0};
+  const Eigen e = decompose(m, 3);
+  expect_sound_real_eigenpairs(m, 3, e, 3 * kDefectiveTolerance);
+  // Every eigenvector is e0 up to components of the order of eps.
+  for (size_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(e.vectors[k], 1.0f) << k;
+    EXPECT_LT(std::fabs(e.vectors[3 + k]) + std::fabs(e.vectors[6 + k]), 1e-15f) << k;
+  }
+}
+
+TEST(EigengRegression, JordanBlockBesideAnIsolatedRow) {
+  const std::vector<float> m{2, 0, 0, 1, 0, 2, 0, 0, 0, 0, 2, 1, 0, 1, 0, 2};
+  const Eigen e = decompose(m, 4);
+  expect_sound_real_eigenpairs(m, 4, e, 4 * kDefectiveTolerance);
+  // The last vector is (1, 0, 1, 0)/sqrt(2) up to tiny components, not
+  // (1, 1, 1, 0)/sqrt(3).
+  const float half = std::sqrt(0.5f);
+  EXPECT_NEAR(e.vectors[3], half, 1e-6f);
+  EXPECT_LT(std::fabs(e.vectors[7]), 1e-20f);
+  EXPECT_NEAR(e.vectors[11], half, 1e-6f);
+  EXPECT_LT(std::fabs(e.vectors[15]), 1e-14f);
+}
+
+TEST(EigengRegression, DefectiveTriangularAndSparseMatricesHaveSmallResiduals) {
+  const std::vector<std::vector<float>> cases{
+      {0x0p+0f, -0x1p+1f, 0x1p+0f, 0, 0, 0, 0, 0x1p+0f, 0},
+      {0, -0x1.d8ff04p-4f, -0x1.52e3ep-2f, 0, 0, 0x1.4p+2f, 0, 0, 0},
+      {0, 0x1.ae2592p+35f, 0, 0x1.e7162ep-38f},
+      {0, 0, 0, 0, 0.330244929f, 0, 0, 0, -0.643849015f, 0, 0, 0.250665098f, 0.904524386f,
+       -0.705257535f, 0, 0.377768129f}};
+  for (const std::vector<float>& m : cases) {
+    const auto n = static_cast<int32_t>(std::lround(std::sqrt(double(m.size()))));
+    SCOPED_TRACE(n);
+    expect_sound_real_eigenpairs(m, size_t(n), decompose(m, n), n * kDefectiveTolerance);
+  }
+  // The wide-range 2x2: the vector of its tiny eigenvalue is (1, 1.2e-22),
+  // not (1, 1)/sqrt(2).
+  const Eigen e = decompose({0, 0x1.ae2592p+35f, 0, 0x1.e7162ep-38f}, 2);
+  EXPECT_EQ(e.vectors[1], 1.0f);
+  EXPECT_NEAR(e.vectors[3], 1.2e-22f, 1e-24f);
+}
+
 // fuzz_entry: base_size 0 (every window empty, so no point receives a plane)
 // with a size_norm so small that size_norm * sigma^2 underflows to 0. The
 // regularisation factor became infinite, times a weight sum of 0 gave NaN,
