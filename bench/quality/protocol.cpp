@@ -7,7 +7,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "ici3d_host/estimate.h"
 #include "metrics.h"
+#include "run_info.h"
 
 namespace ici3d::bench {
 
@@ -50,6 +52,20 @@ class CsvWriter {
     } else {
       std::fprintf(file_, ",,,,,\n");
     }
+    std::fflush(file_);
+  }
+
+  void estimate_row(const Cell& cell) {
+    const Stopwatch watch;
+    const host::SurfaceEstimate e =
+        host::estimate_surface(cell.noisy.data(), cell.noisy.size() / 3);
+    const double seconds = watch.seconds();
+    std::fprintf(file_, "estimate,%zu,%s,%g,ours,,,,,%.4f,,,,,,,%.6g,%.6g,%.6g,%.6g,,,\n", cell.points,
+                 cell.surface->name.c_str(), cell.sigma, seconds, cell.true_spacing, e.sigma,
+                 e.spacing, e.radius);
+    std::fprintf(stderr, "  %-10s n=%-7zu sigma %-6g estimated x%.3f, spacing x%.3f (%.2f s)\n",
+                 cell.surface->name.c_str(), cell.points, cell.sigma, e.sigma / cell.sigma,
+                 e.spacing / cell.true_spacing, seconds);
     std::fflush(file_);
   }
 
@@ -270,6 +286,10 @@ void run_protocol(const ProtocolConfig& config) {
   for (size_t s = 0; s < config.sizes.size(); ++s) {
     const size_t points = config.sizes[s];
     std::fprintf(stderr, "%zu-point clouds\n", points);
+    if (config.estimates_only) {
+      for (const Cell& cell : make_cells(surfaces, points, config.sigmas)) csv.estimate_row(cell);
+      continue;
+    }
     Bench bench(make_cells(surfaces, points, config.sigmas), config.threads, csv);
     best = tune_peers(bench, config.peer_sweep, s == 0 ? nullptr : &best);
     MethodSpec ours = ours_defaults();

@@ -57,6 +57,8 @@ struct ProtocolConfig {
   int search_rounds = 2;
   int threads = 0;
   std::string csv_path;
+  /// Only our noise and spacing estimates per cell (phase "estimate"), no denoising.
+  bool estimates_only = false;
 };
 
 /// Runs the whole protocol and writes one CSV record per evaluation:

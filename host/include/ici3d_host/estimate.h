@@ -92,23 +92,34 @@ struct SurfaceEstimate {
 
 // Noise level and surface density of a cloud, valid whether the noise is far
 // below the point spacing or many times larger.
-// Per measured position, a quadric height field is fitted to the positions in
-// a cylinder of radius r and half-height r around it, its axis the normal of
-// the plane through the positions within r; its residual spread (1.4826 MAD,
-// after two refits without points beyond 2.5 sigma, corrected for the fit's
-// degrees of freedom) is the position's noise level, and the median over
-// positions is the cloud's. A fit through a neighbourhood that is small
-// beside the noise follows the noise and reads low, so r starts at the median
-// distance to the 24th nearest position and grows to 4 sigma, sigma
-// re-estimated each round, until sigma changes by at most 1 %. The quadric
-// takes up curvature; the refits and the median keep outliers, creases and
-// edges out. The density is the median count of positions within sqrt(2) r,
-// over pi (2 r^2 - 2 sigma^2) (the ball's area on the surface, less what the
-// noise takes): a property of the surface, unlike nearest-neighbour distances,
-// which shrink once the noise approaches the spacing.
-// `known_sigma` > 0 skips the noise rounds (r = max(seed, 4 known_sigma)).
+// Per measured position, a cubic height field is fitted to the positions in a
+// cylinder of radius r and half-height 2r around it, its axis the normal of
+// the plane through the positions of the ball that holds the cylinder; its
+// residual spread (1.4826 MAD, after two refits without points beyond 2.5
+// sigma, corrected for the fit's ten degrees of freedom) is the position's
+// noise level. The cloud's is the densest quarter of those values (the median
+// of the shortest interval holding a quarter of them), which stays at the
+// common value while positions near creases and edges read high.
+// A fit through a neighbourhood that is small beside the noise follows the
+// noise and reads low, so r starts at the median distance to the 40th nearest
+// position and grows to 2.5 sigma, sigma re-estimated each round, until sigma
+// changes by at most 1 %. The cubic takes up curvature; the refits keep
+// outliers out.
+// The density is the typical count (densest quarter) of positions within
+// R = max(seed radius, 4 sigma), over pi (R^2 - 2 sigma^2): the ball's area on
+// the surface, less what the noise takes, and exactly pi R^2 on a sphere. It is
+// a property of the surface, unlike nearest-neighbour distances, which shrink
+// once the noise approaches the spacing.
+// Neighbourhoods that would hold more than about 1500 positions are measured
+// on a seeded subsample of a quarter, a sixteenth, ... of the positions (counts
+// scaled back), which keeps the cost bounded when the noise spans many
+// spacings.
+// `known_sigma` > 0 skips the noise rounds (r = max(seed, 2.5 known_sigma));
+// `sigma` then reports what the neighbourhoods measure.
 // At most `max_samples` positions (0: all) are measured, drawn with a fixed
-// seed. Throws std::invalid_argument for a null xyz with n > 0.
+// seed; results do not depend on the thread count. NaN fields where no
+// neighbourhood gave a value (fewer than 2 distinct positions, all collinear).
+// Throws std::invalid_argument for a null xyz with n > 0.
 SurfaceEstimate estimate_surface(const double* xyz, size_t n, double known_sigma = 0,
                                  size_t max_samples = kDefaultSurfaceSamples, int threads = 0);
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <stdexcept>
 
 #include "plane_fit.h"
@@ -213,7 +214,7 @@ constexpr int kMaxRadiusRounds = 12;
 constexpr double kSettled = 0.01;
 // Points used by one fit at most (an even thinning beyond that).
 constexpr size_t kMaxFitPoints = 4096;
-constexpr size_t kMinFitPoints = 12;
+constexpr size_t kMinFitPoints = 16;
 // Points farther than this many noise levels from a fit do not enter the next
 // fit: outliers and the far side of a crease.
 constexpr double kRefitCut = 2.5;
@@ -245,13 +246,13 @@ void tangent_frame(const double n[3], double t1[3], double t2[3]) {
 
 double dot3(const double* a, const double* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 
-// Unbiased noise level from the residuals of a six-term fit through `count`
-// points: 1.4826 MAD, corrected for the degrees of freedom the fit takes and
+// Unbiased noise level from the residuals of a height-field fit: 1.4826 MAD, corrected for the degrees of freedom the fit takes and
 // for the small-sample bias of the MAD.
 double residual_sigma(const std::vector<double>& residuals) {
   const double n = static_cast<double>(residuals.size());
   const double mad = detail::median_absolute_deviation(residuals);
-  return detail::kMadToSigma * mad * std::sqrt(n / (n - 6.0)) * (n / (n - 0.8));
+  const double terms = detail::kHeightFieldTerms;
+  return detail::kMadToSigma * mad * std::sqrt(n / (n - terms)) * (n / (n - 0.8));
 }
 
 double ball_radius(double radius) {
@@ -259,7 +260,7 @@ double ball_radius(double radius) {
 }
 
 // Noise at one position: the plane through the positions of the ball gives
-// the normal; a quadric height field over that plane is fitted to the
+// the normal; a cubic height field over that plane is fitted to the
 // positions in the cylinder of the given radius around the position, refitted
 // without the points far from it, and its residual spread is the noise level.
 LocalSurface local_surface(const DistinctPositions& positions, size_t p,
@@ -297,7 +298,7 @@ LocalSurface local_surface(const DistinctPositions& positions, size_t p,
   }
   local.fit_count = w.size();
   if (w.size() < kMinFitPoints) return local;
-  std::vector<double> residuals = detail::quadric_residuals(u, v, w);
+  std::vector<double> residuals = detail::height_field_residuals(u, v, w);
   if (residuals.empty()) {
     local.kind = Neighbourhood::kCollinear;
     return local;
@@ -312,7 +313,7 @@ LocalSurface local_surface(const DistinctPositions& positions, size_t p,
       kept += keep[j];
     }
     if (kept == residuals.size() || kept < kMinFitPoints) break;
-    std::vector<double> refit = detail::quadric_residuals(u, v, w, keep);
+    std::vector<double> refit = detail::height_field_residuals(u, v, w, keep);
     if (refit.empty()) break;
     residuals = std::move(refit);
     local.sigma = residual_sigma(residuals);
@@ -320,23 +321,70 @@ LocalSurface local_surface(const DistinctPositions& positions, size_t p,
   return local;
 }
 
-std::vector<LocalSurface> local_surfaces(const PointIndex<double>& index,
+// A nested, seeded subsample of the distinct positions: a quarter of the
+// positions per level, chosen by a hash of the position's index, with its own
+// search tree. Large neighbourhoods are measured on it, so that no fit or
+// count has to visit many thousands of points.
+struct ThinnedPositions {
+  int level = 0;
+  std::vector<size_t> ids;  // distinct-position index of each member
+  std::vector<double> coords;
+  std::unique_ptr<PointIndex<double>> index;
+
+  double weight() const { return std::ldexp(1.0, 2 * level); }  // positions per member
+};
+
+bool in_level(size_t p, int level) {
+  uint64_t z = static_cast<uint64_t>(p) + 0x9E3779B97F4A7C15ull;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  z ^= z >> 31;
+  return level == 0 || (z & ((uint64_t{1} << (2 * level)) - 1)) == 0;
+}
+
+ThinnedPositions thinned_positions(const DistinctPositions& positions, int level) {
+  ThinnedPositions t;
+  t.level = level;
+  for (size_t p = 0; p < positions.size(); ++p) {
+    if (!in_level(p, level)) continue;
+    t.ids.push_back(p);
+    t.coords.insert(t.coords.end(), positions.point(p), positions.point(p) + 3);
+  }
+  t.index = std::make_unique<PointIndex<double>>(t.coords.data(), static_cast<int64_t>(t.ids.size()));
+  return t;
+}
+
+// Most positions a neighbourhood visits; beyond it a thinner level is used.
+constexpr double kMaxBallPositions = 1500;
+
+// The level at which a ball expected to hold `expected` positions holds at
+// most kMaxBallPositions.
+int thinning_level_for(double expected) {
+  int level = 0;
+  while (level < 12 && expected > kMaxBallPositions * std::ldexp(1.0, 2 * level)) ++level;
+  return level;
+}
+
+std::vector<LocalSurface> local_surfaces(const ThinnedPositions& members,
                                          const DistinctPositions& positions,
                                          const std::vector<size_t>& measured, double radius,
                                          double density_radius, int threads) {
   std::vector<LocalSurface> locals(measured.size());
   const int64_t count = static_cast<int64_t>(measured.size());
   const double reach = std::max(ball_radius(radius), density_radius);
-  const NeighborQuery base{std::numeric_limits<size_t>::max(), reach * reach, -1};
+  const NeighborQuery query{std::numeric_limits<size_t>::max(), reach * reach, -1};
 #pragma omp parallel num_threads(thread_count(threads))
   {
-    std::vector<Neighbor> ball;
+    std::vector<Neighbor> found, ball;
 #pragma omp for schedule(dynamic, 16)
     for (int64_t s = 0; s < count; ++s) {
       const size_t p = measured[static_cast<size_t>(s)];
-      NeighborQuery query = base;
-      query.exclude = static_cast<int64_t>(p);
-      index.nearest(positions.point(p), query, ball);
+      members.index->nearest(positions.point(p), query, found);
+      ball.clear();
+      for (const Neighbor& nb : found) {
+        const size_t q = members.ids[static_cast<size_t>(nb.index)];
+        if (q != p) ball.push_back({nb.sq_dist, static_cast<int64_t>(q)});
+      }
       locals[static_cast<size_t>(s)] = local_surface(positions, p, ball, radius, density_radius);
     }
   }
@@ -394,21 +442,26 @@ SurfaceEstimate estimate_surface(const double* xyz, size_t n, double known_sigma
   SurfaceEstimate estimate;
   const DistinctPositions positions = distinct_positions(xyz, n);
   if (positions.size() < 2) return estimate;
-  const PointIndex<double> index(positions.coords.data(), static_cast<int64_t>(positions.size()));
+  ThinnedPositions members = thinned_positions(positions, 0);
   const std::vector<size_t> measured =
       measured_positions(positions.size(), max_samples, kSurfaceSeed);
   estimate.samples = measured.size();
   const size_t seed_k = std::min<size_t>(kSeedNeighbours, positions.size() - 1);
-  const double seed = seed_radius(index, positions, measured, seed_k, threads);
+  const double seed = seed_radius(*members.index, positions, measured, seed_k, threads);
   const bool sigma_known = known_sigma > 0 && std::isfinite(known_sigma);
 
   double sigma = sigma_known ? known_sigma : std::numeric_limits<double>::quiet_NaN();
   double radius = sigma_known ? std::max(seed, kRadiusInSigmas * known_sigma) : seed;
   std::vector<LocalSurface> locals;
   double counted_radius = seed;  // radius of the density counts in `locals`
+  double density = static_cast<double>(seed_k) / (M_PI * seed * seed);  // first guess
   for (int round = 0; round < kMaxRadiusRounds; ++round) {
     counted_radius = density_radius(seed, sigma);
-    locals = local_surfaces(index, positions, measured, radius, counted_radius, threads);
+    const double reach = std::max(ball_radius(radius), counted_radius);
+    const int level = thinning_level_for(density * M_PI * reach * reach);
+    if (level != members.level) members = thinned_positions(positions, level);
+    locals = local_surfaces(members, positions, measured, radius, counted_radius, threads);
+    density = surface_density(locals, counted_radius, sigma) * members.weight();
     estimate.rounds = round + 1;
     if (sigma_known) break;
     const double previous = sigma;
@@ -420,7 +473,9 @@ SurfaceEstimate estimate_surface(const double* xyz, size_t n, double known_sigma
   }
   estimate.sigma = sigma_known ? typical_sigma(locals) : sigma;
   estimate.radius = radius;
-  estimate.density = surface_density(locals, counted_radius, sigma);
+  // The counts were taken with the previous round's sigma; the area they
+  // stand for uses the final one.
+  estimate.density = surface_density(locals, counted_radius, sigma) * members.weight();
   estimate.spacing = estimate.density > 0 ? 1.0 / std::sqrt(estimate.density)
                                           : std::numeric_limits<double>::quiet_NaN();
   std::vector<double> fit_counts;

@@ -97,21 +97,25 @@ namespace ici3d::host::detail {
 
 namespace {
 
-constexpr int kQuadricTerms = 6;
+constexpr int kTerms = kHeightFieldTerms;
 
-void quadric_terms(double u, double v, double terms[kQuadricTerms]) {
+void height_field_terms(double u, double v, double terms[kTerms]) {
   terms[0] = 1.0;
   terms[1] = u;
   terms[2] = v;
   terms[3] = u * u;
   terms[4] = u * v;
   terms[5] = v * v;
+  terms[6] = u * u * u;
+  terms[7] = u * u * v;
+  terms[8] = u * v * v;
+  terms[9] = v * v * v;
 }
 
 // Solves the symmetric positive definite system a x = b in place by Cholesky
 // decomposition; false when a is not numerically positive definite.
-bool cholesky_solve(double a[kQuadricTerms][kQuadricTerms], double b[kQuadricTerms]) {
-  constexpr int n = kQuadricTerms;
+bool cholesky_solve(double a[kTerms][kTerms], double b[kTerms]) {
+  constexpr int n = kTerms;
   double scale = 0.0;
   for (int i = 0; i < n; ++i) scale = std::max(scale, a[i][i]);
   for (int j = 0; j < n; ++j) {
@@ -140,31 +144,31 @@ bool cholesky_solve(double a[kQuadricTerms][kQuadricTerms], double b[kQuadricTer
 
 }  // namespace
 
-std::vector<double> quadric_residuals(const std::vector<double>& u, const std::vector<double>& v,
+std::vector<double> height_field_residuals(const std::vector<double>& u, const std::vector<double>& v,
                                       const std::vector<double>& w, const std::vector<char>& use) {
   const size_t count = w.size();
-  double normal[kQuadricTerms][kQuadricTerms] = {};
-  double rhs[kQuadricTerms] = {};
-  double terms[kQuadricTerms];
+  double normal[kTerms][kTerms] = {};
+  double rhs[kTerms] = {};
+  double terms[kTerms];
   size_t used = 0;
   for (size_t j = 0; j < count; ++j) {
     if (!use.empty() && !use[j]) continue;
     ++used;
-    quadric_terms(u[j], v[j], terms);
-    for (int r = 0; r < kQuadricTerms; ++r) {
+    height_field_terms(u[j], v[j], terms);
+    for (int r = 0; r < kTerms; ++r) {
       rhs[r] += terms[r] * w[j];
       for (int c = 0; c <= r; ++c) normal[r][c] += terms[r] * terms[c];
     }
   }
-  if (used < static_cast<size_t>(kQuadricTerms)) return {};
-  for (int r = 0; r < kQuadricTerms; ++r)
-    for (int c = r + 1; c < kQuadricTerms; ++c) normal[r][c] = normal[c][r];
+  if (used < static_cast<size_t>(kTerms)) return {};
+  for (int r = 0; r < kTerms; ++r)
+    for (int c = r + 1; c < kTerms; ++c) normal[r][c] = normal[c][r];
   if (!cholesky_solve(normal, rhs)) return {};
   std::vector<double> residuals(count);
   for (size_t j = 0; j < count; ++j) {
-    quadric_terms(u[j], v[j], terms);
+    height_field_terms(u[j], v[j], terms);
     double fitted = 0.0;
-    for (int r = 0; r < kQuadricTerms; ++r) fitted += rhs[r] * terms[r];
+    for (int r = 0; r < kTerms; ++r) fitted += rhs[r] * terms[r];
     residuals[j] = w[j] - fitted;
   }
   return residuals;

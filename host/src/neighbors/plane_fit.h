@@ -27,15 +27,20 @@ std::vector<double> plane_residuals(const PlaneFit& plane, const std::vector<dou
 
 namespace ici3d::host::detail {
 
-// Residuals of every point from the least-squares quadric height field
-//   w = a + b u + c v + d u^2 + e u v + f v^2
+// Terms of the height fields below: a full cubic in two variables.
+inline constexpr int kHeightFieldTerms = 10;
+
+// Residuals of every point from the least-squares cubic height field
+//   w = sum of c_ab u^a v^b over a + b <= 3
 // fitted through the points whose `use` flag is set (all points when `use` is
 // empty); points are given by their tangent coordinates (u, v) and heights w,
 // all of the same length. u and v should be of order one (the caller scales
 // them by the neighbourhood's radius) for the normal equations to be well
-// conditioned. Returns an empty vector when the six coefficients are not
-// determined (fewer than six points used, or the points on a conic).
-std::vector<double> quadric_residuals(const std::vector<double>& u, const std::vector<double>& v,
+// conditioned. A cubic takes up curvature and its change across a
+// neighbourhood, so that what remains is noise. Returns an empty vector when
+// the ten coefficients are not determined (fewer than ten points used, or the
+// points on a cubic curve).
+std::vector<double> height_field_residuals(const std::vector<double>& u, const std::vector<double>& v,
                                       const std::vector<double>& w,
                                       const std::vector<char>& use = {});
 
