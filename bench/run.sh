@@ -3,7 +3,7 @@
 # micro-benchmarks, throughput of one pass, and the quality comparison with
 # CGAL and PCL. Writes CSV/JSON results, markdown tables and PNG charts.
 #
-#   bench/run.sh            full run (about 30-40 minutes on 2 cores); results in bench/results/
+#   bench/run.sh            full run (about 2 hours on 2 cores); results in bench/results/
 #   bench/run.sh --quick    a few minutes; results in build-bench/bench-quick/
 #   options: --out DIR, --build DIR
 set -euo pipefail
@@ -75,25 +75,24 @@ for run in "${runs[@]}"; do
 done
 
 echo "== quality =="
+# Peers are tuned per size and noise level (full grid on the first size, the
+# previous size's best and its grid neighbours after); ici3d runs with its
+# defaults and estimates noise and spacing itself.
 quality=("$bin/quality/ici3d_bench_quality" --csv "$out/quality.csv" --mesh-dir "$meshes_dir"
-  --threads "$jobs" --sweep-points 10000)
+  --threads "$jobs")
 if ((quick)); then
-  quality+=(--meshes fandisk,cube --sigmas 0.01,0.02 --final-points 0
+  quality+=(--meshes fandisk,cube --sigmas 0.01,0.02 --sizes 10000
     --peer jet:k=16 --peer jet:k=32 --peer jet:k=64
     --peer bilateral:k=24,iters=3,sharp=25
-    --peer mls:r=0.06 --peer mls:r=0.1
-    --ours-grid "base=2,4" --search-rounds 1)
+    --peer mls:r=0.06 --peer mls:r=0.1)
 else
   quality+=(--meshes fandisk,armadillo,camel,cow,elephant,cube,machined
-    --sigmas 0.01,0.02,0.03 --final-points 50000
-    --density-check fandisk,cube --density-check-sigma 0.02)
-  for k in 12 16 24 32 48 64 96 128; do quality+=(--peer "jet:k=$k"); done
-  for k in 16 24 48; do
+    --sigmas 0.005,0.01,0.02,0.03 --sizes 10000,50000,200000)
+  for k in 12 16 24 32 48 64 96 128 192; do quality+=(--peer "jet:k=$k"); done
+  for k in 16 24 48 96; do
     for it in 1 3; do quality+=(--peer "bilateral:k=$k,iters=$it,sharp=25"); done
   done
-  for r in 0.04 0.06 0.08 0.1 0.13 0.16; do quality+=(--peer "mls:r=$r"); done
-  quality+=(--ours-grid "base=2,3,4,6;scales=2,3,4;ratio=1.25,1.5,2;preset=0,1;passes=1,2;k=8,16,32;cap=128,256,512"
-    --time-budget 2 --search-rounds 2)
+  for r in 0.02 0.03 0.04 0.06 0.08 0.1 0.13 0.16; do quality+=(--peer "mls:r=$r"); done
 fi
 "${quality[@]}" 2>&1 | tee "$out/quality.log"
 
