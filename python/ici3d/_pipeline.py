@@ -30,8 +30,9 @@ class Estimates:
     """Spacing and noise level of a cloud, as the pipeline estimates them.
 
     Attributes:
-        spacing: median distance to the nearest other distinct position
-            (length units; NaN for fewer than two distinct finite points).
+        spacing: 1/sqrt(points per unit area of the surface), measured in
+            neighbourhoods wide beside the noise (length units; the
+            nearest-neighbour spacing when too few points for that).
         sigma: noise standard deviation along the surface normal (length
             units; NaN when no neighbourhood could be measured).
         finite: points without a NaN or infinite coordinate.
@@ -39,6 +40,10 @@ class Estimates:
         noise_samples: positions at which the noise was measured.
         noise_too_few_points: of those, positions with too few neighbours.
         noise_collinear: of those, positions whose neighbourhood is a line.
+        noise_radius: radius of the neighbourhoods the estimates settled on
+            (length units).
+        noise_fit_points: median number of points per fit there.
+        noise_rounds: neighbourhood radii tried.
     """
 
     spacing: float
@@ -48,6 +53,9 @@ class Estimates:
     noise_samples: int
     noise_too_few_points: int
     noise_collinear: int
+    noise_radius: float
+    noise_fit_points: float
+    noise_rounds: int
 
 
 def _sigma_arguments(sigma, n):
@@ -260,4 +268,5 @@ def estimate(points, *, threads=None):
     e = _core.estimate_points(xyz, _checks.threads(threads))
     return Estimates(spacing=e.spacing, sigma=e.sigma, finite=e.finite, duplicates=e.duplicates,
                      noise_samples=e.noise_samples, noise_too_few_points=e.noise_too_few_points,
-                     noise_collinear=e.noise_collinear)
+                     noise_collinear=e.noise_collinear, noise_radius=e.noise_radius,
+                     noise_fit_points=e.noise_fit_points, noise_rounds=e.noise_rounds)

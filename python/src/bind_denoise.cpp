@@ -47,6 +47,9 @@ void bind_reports(py::module_& m) {
       .def_readonly("sigma_estimated", &DenoiseReport::sigma_estimated)
       .def_readonly("noise_too_few_points", &DenoiseReport::noise_too_few_points)
       .def_readonly("noise_collinear", &DenoiseReport::noise_collinear)
+      .def_readonly("noise_radius", &DenoiseReport::noise_radius)
+      .def_readonly("noise_fit_points", &DenoiseReport::noise_fit_points)
+      .def_readonly("noise_rounds", &DenoiseReport::noise_rounds)
       .def_readonly("estimate_seconds", &DenoiseReport::estimate_seconds)
       .def_readonly("total_seconds", &DenoiseReport::total_seconds)
       .def_readonly("size_norm", &DenoiseReport::size_norm)
@@ -60,7 +63,10 @@ void bind_reports(py::module_& m) {
       .def_readonly("duplicates", &CloudEstimates::duplicates)
       .def_readonly("noise_too_few_points", &CloudEstimates::noise_too_few_points)
       .def_readonly("noise_collinear", &CloudEstimates::noise_collinear)
-      .def_readonly("noise_samples", &CloudEstimates::noise_samples);
+      .def_readonly("noise_samples", &CloudEstimates::noise_samples)
+      .def_readonly("noise_radius", &CloudEstimates::noise_radius)
+      .def_readonly("noise_fit_points", &CloudEstimates::noise_fit_points)
+      .def_readonly("noise_rounds", &CloudEstimates::noise_rounds);
 }
 
 }  // namespace

@@ -149,9 +149,16 @@ std::string describe_attributes(const host::PointCloud& cloud) {
 const char* source_of(bool estimated) { return estimated ? "estimated" : "given"; }
 
 void print_summary(const Console& console, const host::DenoiseReport& r) {
-  console.note("spacing {} ({}), noise sigma {} ({})", format_length(r.spacing),
+  console.note("spacing {} ({}), noise sigma {} ({}, {:.2g} spacings)", format_length(r.spacing),
                source_of(r.spacing_estimated), format_length(r.sigma),
-               source_of(r.sigma_estimated));
+               source_of(r.sigma_estimated), r.sigma / r.spacing);
+  if (r.noise_rounds > 0)
+    console.detail("estimated in neighbourhoods of radius {} ({:.0f} points, {} radii tried)",
+                   format_length(r.noise_radius), r.noise_fit_points, r.noise_rounds);
+  if (r.preselect_size > 0)
+    console.detail("windows: half-size {} to {}; frames from {} neighbours",
+                   format_length(r.effective.base_size * r.spacing),
+                   format_length(r.preselect_size), r.effective.k);
   if (r.points - r.non_finite < 3)
     console.warn("fewer than 3 points with finite coordinates: written unchanged");
   if (r.non_finite > 0)
@@ -221,6 +228,10 @@ std::string report_json(const DenoiseArgs& a, const host::PointCloud& cloud,
   json.member("spacing", r.spacing).member("sigma", r.sigma);
   json.member("noise_too_few_points", r.noise_too_few_points);
   json.member("noise_collinear", r.noise_collinear);
+  json.member("noise_radius", r.noise_radius).member("noise_fit_points", r.noise_fit_points);
+  json.member("noise_rounds", r.noise_rounds);
+  json.member("smallest_window", r.effective.base_size * r.spacing);
+  json.member("largest_window", r.preselect_size);
   json.end_object();
   int64_t capped = 0;
   for (const host::PassReport& pass : r.passes) capped += pass.capped_lists;
