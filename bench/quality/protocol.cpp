@@ -291,7 +291,7 @@ void run_protocol(const ProtocolConfig& config) {
       continue;
     }
     Bench bench(make_cells(surfaces, points, config.sigmas), config.threads, csv);
-    best = tune_peers(bench, config.peer_sweep, s == 0 ? nullptr : &best);
+    if (!config.ours_only) best = tune_peers(bench, config.peer_sweep, s == 0 ? nullptr : &best);
     MethodSpec ours = ours_defaults();
     if (s == 0 && !config.ours_grid.empty()) ours = search_ours(bench, config, csv).chosen;
     table_rows(bench, ours, best);

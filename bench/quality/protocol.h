@@ -59,6 +59,9 @@ struct ProtocolConfig {
   std::string csv_path;
   /// Only our noise and spacing estimates per cell (phase "estimate"), no denoising.
   bool estimates_only = false;
+  /// Only the noisy input and ours per cell (phase "table"), no peers: for
+  /// re-running ours after a change, beside an earlier run's peers.
+  bool ours_only = false;
 };
 
 /// Runs the whole protocol and writes one CSV record per evaluation:

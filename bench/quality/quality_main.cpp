@@ -4,7 +4,7 @@
 //   ici3d_bench_quality --csv OUT.csv --mesh-dir DIR --meshes fandisk,cube
 //       --sigmas 0.01,0.02 [--sizes 10000,50000,200000]
 //       [--peer jet:k=24 ...] [--ours-grid "preset=0,1;passes=1,2"]
-//       [--time-budget 2] [--search-rounds 2] [--threads T] [--estimates-only]
+//       [--time-budget 2] [--search-rounds 2] [--threads T] [--estimates-only | --ours-only]
 
 #include <omp.h>
 
@@ -51,8 +51,8 @@ ProtocolConfig parse_arguments(int argc, char** argv) {
   ProtocolConfig c;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--estimates-only") {
-      c.estimates_only = true;
+    if (arg == "--estimates-only" || arg == "--ours-only") {
+      (arg == "--ours-only" ? c.ours_only : c.estimates_only) = true;
       continue;
     }
     if (i + 1 >= argc) throw std::invalid_argument("missing value after " + arg);
