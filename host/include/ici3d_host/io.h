@@ -15,7 +15,8 @@
 // Choices worth knowing:
 // - Text columns beyond x, y, z become Int32 attributes when every value is
 //   written as an integer that fits, Float64 otherwise. Without a header
-//   line they are named "column_3", "column_4", ... (zero-based column).
+//   line they are named "column_3", "column_4", ... (zero-based column),
+//   except that exactly six columns are x y z nx ny nz.
 // - A PCD field with COUNT c > 1 becomes attributes name_0 ... name_{c-1} and
 //   is written back as one field with that count.
 // - PLY list properties on the vertex element are refused (IoError); lists

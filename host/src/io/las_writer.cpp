@@ -195,7 +195,8 @@ void put_value(const BoundField& b, size_t point, int format, unsigned char* rec
   }
   if (!fits(field.type, value))
     fail(name, "point " + std::to_string(point) + ": " + field.name + " is " + std::to_string(value) +
-                   ", which LAS stores as " + scalar_type_name(field.type) + " and cannot hold");
+                   ", which LAS stores as " + scalar_type_name(field.type) +
+                   " and cannot hold (rename the attribute to keep it as extra bytes)");
   store_from_double(field.type, value, record + field.offset);
   if (!kNativeLittleEndian) reverse_bytes(record + field.offset, size);
 }
