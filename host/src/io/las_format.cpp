@@ -94,12 +94,6 @@ std::string unique_name(std::string name, size_t index, std::set<std::string>& t
   return candidate;
 }
 
-const LasRecordSpan* find_extra_bytes_record(const std::vector<LasRecordSpan>& records) {
-  for (const LasRecordSpan& record : records)
-    if (record.info.user_id == "LASF_Spec" && record.info.record_id == 4) return &record;
-  return nullptr;
-}
-
 // The typed fields the Extra Bytes descriptors describe, from `begin` on.
 void add_extra_fields(LasRecordPlan& plan, const LasRecordSpan& record, uint16_t begin, uint16_t end,
                       const std::string& where) {
@@ -143,6 +137,12 @@ void add_extra_fields(LasRecordPlan& plan, const LasRecordSpan& record, uint16_t
 std::string las_text(const unsigned char* bytes, size_t size) {
   const auto* end = std::find(bytes, bytes + size, '\0');
   return std::string(reinterpret_cast<const char*>(bytes), static_cast<size_t>(end - bytes));
+}
+
+const LasRecordSpan* las_find_extra_bytes(const std::vector<LasRecordSpan>& records) {
+  for (const LasRecordSpan& record : records)
+    if (record.info.user_id == "LASF_Spec" && record.info.record_id == 4) return &record;
+  return nullptr;
 }
 
 uint16_t las_base_record_length(int point_format) { return kBaseLength[point_format]; }
@@ -213,7 +213,7 @@ LasRecordPlan las_record_plan(const LasLayout& layout, const std::vector<LasReco
                   std::to_string(layout.point_format) + " needs");
   LasRecordPlan plan;
   plan.fields = standard_fields(layout.point_format);
-  if (const LasRecordSpan* extra = find_extra_bytes_record(records))
+  if (const LasRecordSpan* extra = las_find_extra_bytes(records))
     add_extra_fields(plan, *extra, base, layout.record_length, where);
   // Whatever no field covers is kept as opaque bytes.
   std::vector<bool> covered(layout.record_length, false);

@@ -110,6 +110,9 @@ std::vector<LasRecordSpan> las_list_records(const std::vector<unsigned char>& vl
                                             const std::vector<unsigned char>& tail, uint64_t evlr_start,
                                             uint32_t evlr_count, const std::string& where);
 
+/// The first Extra Bytes record (user ID "LASF_Spec", record ID 4), or null.
+const LasRecordSpan* las_find_extra_bytes(const std::vector<LasRecordSpan>& records);
+
 /// The plan of the records of a layout. `records` are its listed VLRs and
 /// EVLRs (for the Extra Bytes VLR). Throws IoError with `where` in front when
 /// the record length is short of the format or the extra bytes described

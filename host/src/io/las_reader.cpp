@@ -141,6 +141,7 @@ void decode_records(const unsigned char* data, size_t begin, size_t end, const L
         if (!kNativeLittleEndian) reverse_bytes(out, size);
       }
     }
+    if (plan.opaque_size == 0) continue;
     unsigned char* opaque = las.opaque_bytes.data() + p * plan.opaque_size;
     for (const auto& [b, e] : plan.opaque) {
       std::memcpy(opaque, record + b, e - b);
@@ -190,29 +191,45 @@ PointCloud read_las(InputSource& source) {
   if (las.record_length == 0) las.record_length = las_base_record_length(las.point_format);
   check_record_fits(source, points, las.record_length);
 
-  // The Extra Bytes descriptors may lie in an EVLR after the records, so the
-  // records are read raw and decoded once the rest of the file is in.
-  std::vector<unsigned char> raw;
-  source.read_bytes(raw, points * las.record_length, "the point records");
+  const uint32_t vlr_count = las_get<uint32_t>(header, h::kVlrCount);
+  const uint32_t declared_evlrs = las.version_minor >= 4 ? las_get<uint32_t>(header, h::kEvlrCount) : 0;
+  const std::vector<LasRecordSpan> vlrs = las_list_records(las.vlr_bytes, vlr_count, {}, 0, 0, source.name());
+  const auto n = static_cast<size_t>(points);
   const uint64_t points_end = uint64_t{data_offset} + points * las.record_length;
+  // The plan needs the Extra Bytes descriptors. When the VLRs hold them, or
+  // no EVLR could, records are decoded block by block as they are read;
+  // otherwise they are kept raw until the EVLRs after them are in.
+  LasRecordPlan plan;
+  std::vector<Attribute*> bound;
+  const auto prepare = [&](const std::vector<LasRecordSpan>& records) {
+    plan = las_record_plan(las, records, source.name());
+    cloud.xyz.assign(3 * n, 0.0);
+    bound = bind_attributes(cloud, plan, n);
+    las.opaque_size = plan.opaque_size;
+    las.opaque_bytes.assign(n * plan.opaque_size, 0);
+  };
+  const bool plan_first = declared_evlrs == 0 || las_find_extra_bytes(vlrs) != nullptr;
+  std::vector<unsigned char> block;
+  if (plan_first) prepare(vlrs);
+  for (size_t begin = 0; plan_first && begin < n; begin += kBlockPoints) {
+    const size_t end = std::min(n, begin + kBlockPoints);
+    block.clear();
+    source.read_bytes(block, (end - begin) * las.record_length, "the point records");
+    decode_records(block.data(), begin, end, plan, bound, cloud);
+  }
+  if (!plan_first) source.read_bytes(block, points * las.record_length, "the point records");
   if (const auto rest = source.remaining()) source.read_bytes(las.tail_bytes, *rest, "the EVLRs");
 
   uint32_t evlr_count = 0;
   const uint64_t evlr_start = evlr_start_in_tail(source, las, points_end, evlr_count);
-  const uint32_t vlr_count = las_get<uint32_t>(header, h::kVlrCount);
   const std::vector<LasRecordSpan> records =
       las_list_records(las.vlr_bytes, vlr_count, las.tail_bytes, evlr_start, evlr_count, source.name());
   for (const LasRecordSpan& record : records) las.records.push_back(record.info);
-  const LasRecordPlan plan = las_record_plan(las, records, source.name());
-
-  const auto n = static_cast<size_t>(points);
-  cloud.xyz.assign(3 * n, 0.0);
-  const std::vector<Attribute*> bound = bind_attributes(cloud, plan, n);
-  las.opaque_size = plan.opaque_size;
-  las.opaque_bytes.assign(n * plan.opaque_size, 0);
-  for (size_t begin = 0; begin < n; begin += kBlockPoints) {
-    const size_t end = std::min(n, begin + kBlockPoints);
-    decode_records(raw.data() + begin * las.record_length, begin, end, plan, bound, cloud);
+  if (!plan_first) {
+    prepare(records);
+    for (size_t begin = 0; begin < n; begin += kBlockPoints)
+      decode_records(block.data() + begin * las.record_length, begin, std::min(n, begin + kBlockPoints), plan,
+                     bound, cloud);
   }
   return cloud;
 }

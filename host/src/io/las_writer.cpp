@@ -230,7 +230,8 @@ void encode_block(const PointCloud& cloud, const LasLayout& las, const LasRecord
                   Summary& summary, const std::string& name) {
   const size_t length = las.record_length;
   data.assign((end - begin) * length, 0);
-  const bool has_opaque = las.opaque_size == plan.opaque_size && las.opaque_bytes.size() == cloud.size() * plan.opaque_size;
+  const bool has_opaque = plan.opaque_size > 0 && las.opaque_size == plan.opaque_size &&
+                          las.opaque_bytes.size() == cloud.size() * plan.opaque_size;
   for (size_t p = begin; p < end; ++p) {
     unsigned char* record = data.data() + (p - begin) * length;
     for (int c = 0; c < 3; ++c) {
