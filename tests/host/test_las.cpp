@@ -70,8 +70,8 @@ struct LasSpec {
   unsigned seed = 3;
 };
 
-// A file with random record bytes: every bit of a record is some field, so
-// all must come back unchanged.
+// A file with random record bytes after two extreme ones: every bit of a
+// record is some field, so all must come back unchanged.
 std::string make_las(const LasSpec& s) {
   const size_t header_size = s.minor >= 4 ? 375 : s.minor == 3 ? 235 : 227;
   std::string h(header_size, '\0');
@@ -95,6 +95,11 @@ std::string make_las(const LasSpec& s) {
   std::string records(s.points * length, '\0');
   std::mt19937 random(s.seed);
   for (char& byte : records) byte = static_cast<char>(random());
+  // Extremes first: every bit set (NaN payloads, maxima, -1), then none.
+  if (s.points >= 2) {
+    std::fill_n(records.begin(), length, '\xFF');
+    std::fill_n(records.begin() + length, length, '\0');
+  }
   if (s.minor >= 4) {
     put<uint64_t>(h, 235, s.evlr_count ? header_size + s.vlrs.size() + records.size() : 0);
     put<uint32_t>(h, 243, s.evlr_count);
