@@ -26,6 +26,13 @@ const char* const kAxisNames[3] = {"x", "y", "z"};
 
 [[noreturn]] void fail(const std::string& name, const std::string& message) { throw IoError(name + ": " + message); }
 
+// Shortest text that reads back as the value.
+std::string number(double value) {
+  std::string text;
+  append_double(text, value);
+  return text;
+}
+
 uint64_t stored_point_count(const LasLayout& las) {
   const uint32_t legacy = las_get<uint32_t>(las.header.data(), h::kLegacyPointCount);
   if (las.version_minor < 4) return legacy;
@@ -187,14 +194,14 @@ void put_value(const BoundField& b, size_t point, int format, unsigned char* rec
   if (field.bits) {
     const double limit = static_cast<double>((1u << field.bits) - 1);
     if (!(value >= 0 && value <= limit && value == std::floor(value)))
-      fail(name, "point " + std::to_string(point) + ": " + field.name + " is " + std::to_string(value) +
+      fail(name, "point " + std::to_string(point) + ": " + field.name + " is " + number(value) +
                      ", but LAS point format " + std::to_string(format) + " stores it in " +
                      std::to_string(field.bits) + " bits (0 to " + std::to_string(static_cast<int>(limit)) + ")");
     record[field.offset] |= static_cast<unsigned char>(static_cast<unsigned>(value) << field.shift);
     return;
   }
   if (!fits(field.type, value))
-    fail(name, "point " + std::to_string(point) + ": " + field.name + " is " + std::to_string(value) +
+    fail(name, "point " + std::to_string(point) + ": " + field.name + " is " + number(value) +
                    ", which LAS stores as " + scalar_type_name(field.type) +
                    " and cannot hold (rename the attribute to keep it as extra bytes)");
   store_from_double(field.type, value, record + field.offset);
@@ -206,9 +213,9 @@ void put_value(const BoundField& b, size_t point, int format, unsigned char* rec
 int32_t quantize(double value, double scale, double offset, size_t point, int axis, const std::string& name) {
   const double steps = std::round((value - offset) / scale);
   if (!(steps >= -2147483648.0 && steps <= 2147483647.0))
-    fail(name, "point " + std::to_string(point) + ": " + kAxisNames[axis] + " = " + std::to_string(value) +
-                   " does not fit LAS's 32-bit integers with scale " + std::to_string(scale) + " and offset " +
-                   std::to_string(offset) + " (" + (std::isfinite(value) ? "too far from the offset" : "not finite") +
+    fail(name, "point " + std::to_string(point) + ": " + kAxisNames[axis] + " = " + number(value) +
+                   " does not fit LAS's 32-bit integers with scale " + number(scale) + " and offset " +
+                   number(offset) + " (" + (std::isfinite(value) ? "too far from the offset" : "not finite") +
                    ")");
   auto stored = static_cast<int32_t>(steps);
   for (int32_t delta : {-1, 1}) {
