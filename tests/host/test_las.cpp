@@ -56,7 +56,7 @@ std::string every_extra_type() {
 }
 constexpr uint16_t kEveryExtraSize = 51;
 
-struct LasSpec {
+struct LasSample {
   int minor = 4;
   int format = 6;
   size_t points = 5;
@@ -72,7 +72,7 @@ struct LasSpec {
 
 // A file with random record bytes after two extreme ones: every bit of a
 // record is some field, so all must come back unchanged.
-std::string make_las(const LasSpec& s) {
+std::string make_las(const LasSample& s) {
   const size_t header_size = s.minor >= 4 ? 375 : s.minor == 3 ? 235 : 227;
   std::string h(header_size, '\0');
   h.replace(0, 4, "LASF");
@@ -139,13 +139,13 @@ void expect_same_except_counts(const std::string& in, const std::string& out, si
 TEST(LasRoundTrip, EveryPointFormatKeepsEveryRecordByte) {
   for (int format = 0; format <= 10; ++format) {
     SCOPED_TRACE("format " + std::to_string(format));
-    LasSpec spec;
-    spec.format = format;
-    spec.points = 40;
-    spec.vlrs = vlr("LASF_Spec", 4, every_extra_type());
-    spec.vlr_count = 1;
-    spec.extra = kEveryExtraSize + 5;  // 5 undocumented bytes at the end
-    const std::string in = make_las(spec);
+    LasSample sample;
+    sample.format = format;
+    sample.points = 40;
+    sample.vlrs = vlr("LASF_Spec", 4, every_extra_type());
+    sample.vlr_count = 1;
+    sample.extra = kEveryExtraSize + 5;  // 5 undocumented bytes at the end
+    const std::string in = make_las(sample);
     const PointCloud cloud = read_string(in);
     ASSERT_EQ(cloud.size(), 40u);
     for (const char* name : {"e_u8", "e_i64", "e_f64", "vec_0", "vec_2", "intensity", "return_number"})
@@ -162,10 +162,10 @@ TEST(LasRoundTrip, EveryPointFormatKeepsEveryRecordByte) {
 }
 
 TEST(LasRoundTrip, FieldsDecodeFromTheirBits) {
-  LasSpec spec;
-  spec.format = 3;
-  spec.points = 1;
-  std::string in = make_las(spec);
+  LasSample sample;
+  sample.format = 3;
+  sample.points = 1;
+  std::string in = make_las(sample);
   const size_t r = 375;
   put<int32_t>(in, r, -7);
   put<uint16_t>(in, r + 12, 65535);
@@ -199,10 +199,10 @@ TEST(LasRoundTrip, FieldsDecodeFromTheirBits) {
 TEST(LasRoundTrip, OlderHeaderVersionsAndFormats6To10Counts) {
   for (int minor : {0, 1, 2, 3}) {
     SCOPED_TRACE("1." + std::to_string(minor));
-    LasSpec spec;
-    spec.minor = minor;
-    spec.format = minor == 3 ? 5 : minor == 2 ? 3 : 1;
-    const std::string in = make_las(spec);
+    LasSample sample;
+    sample.minor = minor;
+    sample.format = minor == 3 ? 5 : minor == 2 ? 3 : 1;
+    const std::string in = make_las(sample);
     const PointCloud cloud = read_string(in);
     EXPECT_EQ(cloud.layout.las.version_minor, minor);
     EXPECT_EQ(cloud.layout.las.header.size(), minor == 3 ? 235u : 227u);
@@ -211,24 +211,24 @@ TEST(LasRoundTrip, OlderHeaderVersionsAndFormats6To10Counts) {
     EXPECT_EQ(get<uint32_t>(out, 107), 5u);
   }
   // Formats 6 to 10 count in 64 bits only; their legacy count stays zero.
-  LasSpec spec;
-  spec.format = 8;
-  const std::string out = write_to_string(read_string(make_las(spec)));
+  LasSample sample;
+  sample.format = 8;
+  const std::string out = write_to_string(read_string(make_las(sample)));
   EXPECT_EQ(get<uint32_t>(out, 107), 0u);
   EXPECT_EQ(get<uint64_t>(out, 247), 5u);
 }
 
 TEST(LasRoundTrip, VlrsAndEvlrsSurviveAndMoveWithThePointCount) {
-  LasSpec spec;
-  spec.format = 7;
-  spec.points = 10;
-  spec.vlrs = vlr("projection", 2112, "WKT text") + vlr("LASF_Projection", 34735, std::string(16, '\x01')) + "??";
-  spec.vlr_count = 2;
-  spec.extra = 2;
+  LasSample sample;
+  sample.format = 7;
+  sample.points = 10;
+  sample.vlrs = vlr("projection", 2112, "WKT text") + vlr("LASF_Projection", 34735, std::string(16, '\x01')) + "??";
+  sample.vlr_count = 2;
+  sample.extra = 2;
   // The Extra Bytes descriptors may come as an EVLR too.
-  spec.evlrs = vlr("LASF_Spec", 4, descriptor(3, "height_above"), true) + vlr("other", 7, "payload", true);
-  spec.evlr_count = 2;
-  const std::string in = make_las(spec);
+  sample.evlrs = vlr("LASF_Spec", 4, descriptor(3, "height_above"), true) + vlr("other", 7, "payload", true);
+  sample.evlr_count = 2;
+  const std::string in = make_las(sample);
   PointCloud cloud = read_string(in);
   ASSERT_EQ(cloud.layout.las.records.size(), 4u);
   EXPECT_EQ(cloud.layout.las.records[1].record_id, 34735);
@@ -243,24 +243,24 @@ TEST(LasRoundTrip, VlrsAndEvlrsSurviveAndMoveWithThePointCount) {
   for (Attribute& attribute : cloud.attributes) attribute.bytes.resize(4 * scalar_size(attribute.type));
   cloud.layout.las.opaque_bytes.clear();
   const std::string cut = write_to_string(cloud);
-  const size_t length = kBaseLength[7] + 2, data = 375 + spec.vlrs.size();
+  const size_t length = kBaseLength[7] + 2, data = 375 + sample.vlrs.size();
   ASSERT_EQ(cut.size(), in.size() - 6 * length);
   EXPECT_EQ(get<uint64_t>(cut, 235), data + 4 * length);
-  EXPECT_EQ(cut.substr(data + 4 * length), spec.evlrs);
-  EXPECT_EQ(cut.substr(375, spec.vlrs.size()), spec.vlrs);
+  EXPECT_EQ(cut.substr(data + 4 * length), sample.evlrs);
+  EXPECT_EQ(cut.substr(375, sample.vlrs.size()), sample.vlrs);
   const PointCloud again = read_string(cut);
   EXPECT_EQ(again.size(), 4u);
   EXPECT_EQ(again.layout.las.records.size(), 4u);
 }
 
 TEST(LasPositions, UtmOffsetsKeepEveryStep) {
-  LasSpec spec;
-  spec.points = 200;
-  spec.scale[0] = spec.scale[1] = spec.scale[2] = 0.001;
-  spec.offset[0] = 500000;
-  spec.offset[1] = 5000000;
-  spec.offset[2] = -100;
-  const std::string in = make_las(spec);
+  LasSample sample;
+  sample.points = 200;
+  sample.scale[0] = sample.scale[1] = sample.scale[2] = 0.001;
+  sample.offset[0] = 500000;
+  sample.offset[1] = 5000000;
+  sample.offset[2] = -100;
+  const std::string in = make_las(sample);
   PointCloud cloud = read_string(in);
   for (size_t i = 0; i < cloud.size(); ++i) {
     const auto stored = get<int32_t>(in, 375 + i * 30 + 4);
@@ -289,8 +289,8 @@ TEST(LasPositions, UtmOffsetsKeepEveryStep) {
 }
 
 TEST(LasPositions, OutOfRangeOrNonFiniteIsAnErrorNotAWrap) {
-  LasSpec spec;
-  PointCloud cloud = read_string(make_las(spec));
+  LasSample sample;
+  PointCloud cloud = read_string(make_las(sample));
   cloud.xyz[4] = 0.01 * 2147483648.0;  // one step past int32
   expect_io_error([&] { write_to_string(cloud); }, {"point 1", "y", "32-bit"});
   cloud.xyz[4] = 0;
@@ -299,12 +299,12 @@ TEST(LasPositions, OutOfRangeOrNonFiniteIsAnErrorNotAWrap) {
 }
 
 TEST(LasWrite, AttributeValuesMustFitTheirFields) {
-  LasSpec spec;
-  spec.format = 1;
-  PointCloud cloud = read_string(make_las(spec));
+  LasSample sample;
+  sample.format = 1;
+  PointCloud cloud = read_string(make_las(sample));
   cloud.find_attribute("return_number")->set<uint8_t>(2, 8);
   expect_io_error([&] { write_to_string(cloud); }, {"point 2", "return_number", "3 bits"});
-  cloud = read_string(make_las(spec));
+  cloud = read_string(make_las(sample));
   cloud.add_attribute("label", ScalarType::Int32);
   expect_io_error([&] { write_to_string(cloud); }, {"'label'", "no place"});
 }
@@ -339,7 +339,7 @@ TEST(LasWrite, OtherCloudsBecomeLas14WithExtraBytes) {
 
 TEST(LasRead, TellsLasFromItsSignatureAndRefusesLaz) {
   ScratchDir dir;
-  const std::string bytes = make_las(LasSpec{});
+  const std::string bytes = make_las(LasSample{});
   write_file(dir.file("points.bin"), bytes);
   EXPECT_EQ(read_point_cloud(dir.file("points.bin")).layout.format, Format::Las);
   std::string laz = bytes;
@@ -350,7 +350,7 @@ TEST(LasRead, TellsLasFromItsSignatureAndRefusesLaz) {
 }
 
 TEST(LasRead, HostileHeadersAreRefusedBeforeAllocating) {
-  const std::string good = make_las(LasSpec{});
+  const std::string good = make_las(LasSample{});
   struct Case {
     const char* what;
     std::function<void(std::string&)> spoil;
@@ -384,11 +384,11 @@ TEST(LasRead, HostileHeadersAreRefusedBeforeAllocating) {
     expect_io_error([&] { read_point_cloud(in, "bad.las", options); }, c.message);
   }
   // Extra bytes described beyond the record.
-  LasSpec spec;
-  spec.vlrs = vlr("LASF_Spec", 4, descriptor(10, "too_long"));
-  spec.vlr_count = 1;
-  spec.extra = 4;
-  expect_io_error([&] { read_string(make_las(spec)); }, {"too_long", "only 34 bytes"});
+  LasSample sample;
+  sample.vlrs = vlr("LASF_Spec", 4, descriptor(10, "too_long"));
+  sample.vlr_count = 1;
+  sample.extra = 4;
+  expect_io_error([&] { read_string(make_las(sample)); }, {"too_long", "only 34 bytes"});
 }
 
 }  // namespace
