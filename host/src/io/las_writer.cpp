@@ -271,7 +271,9 @@ void patch_header(LasLayout& las, uint64_t points, const Summary& summary, uint6
                   const std::string& name) {
   unsigned char* header = las.header.data();
   const bool modern = las.version_minor >= 4;
-  const bool legacy_allowed = las.point_format <= 5 && points <= UINT32_MAX;
+  // 1.4 keeps the 32-bit counts for formats 0 to 5 only; older versions
+  // have no other.
+  const bool legacy_allowed = points <= UINT32_MAX && (!modern || las.point_format <= 5);
   if (!modern && !legacy_allowed)
     fail(name, std::to_string(points) + " points are more than a LAS 1." + std::to_string(las.version_minor) +
                    " header can count");
