@@ -108,6 +108,34 @@ TEST_F(CliInfo, ShowsTheLasHeaderAndDenoiseKeepsTheOtherFields) {
   EXPECT_EQ(run("denoise s.las e.las --extra displacement -q").exit_code, 4);
 }
 
+// Far from the origin (UTM-sized offsets) the denoised LAS positions are the
+// pipeline's double results to the nearest step of the file's scale.
+TEST_F(CliInfo, DenoisedLasPositionsFarFromTheOriginLoseOnlyTheRounding) {
+  run_ok("synth sphere s.ply --points 3000 --noise 0.01 --no-clean -q");
+  ici3d::host::PointCloud cloud = ici3d::host::read_point_cloud(path("s.ply").string());
+  const double shift[3] = {512345.678, 5456789.012, 250.5};
+  for (size_t k = 0; k < cloud.xyz.size(); ++k) cloud.xyz[k] += shift[k % 3];
+  cloud.layout = {};
+  ici3d::host::write_point_cloud(path("u.las").string(), cloud);
+  run_ok("denoise u.las d.las -q");
+  run_ok("denoise u.las d.ply -q");
+  const auto las = ici3d::host::read_point_cloud(path("d.las").string());
+  const auto exact = ici3d::host::read_point_cloud(path("d.ply").string());
+  const auto before = ici3d::host::read_point_cloud(path("u.las").string());
+  ASSERT_EQ(las.size(), exact.size());
+  size_t moved = 0;
+  for (size_t k = 0; k < las.xyz.size(); ++k) {
+    const double scale = las.layout.las.scale[k % 3];
+    // Half a step, and the spacing of doubles there (the steps themselves
+    // are doubles).
+    const double ulp = std::nextafter(std::abs(exact.xyz[k]), INFINITY) - std::abs(exact.xyz[k]);
+    EXPECT_LE(std::abs(las.xyz[k] - exact.xyz[k]), 0.5 * scale + 2 * ulp) << k;
+    moved += las.xyz[k] != before.xyz[k];
+  }
+  EXPECT_EQ(las.layout.las.offset[1], 5456789.0);
+  EXPECT_GT(moved, las.xyz.size() / 2);
+}
+
 class CliRender : public CliTest {
  protected:
   // Checks the PNG signature and the size in the IHDR chunk.
