@@ -1,6 +1,6 @@
 # Shared by scripts/fuzz.sh and scripts/fuzz_smoke.sh (sourced from the repository root).
 
-FUZZ_TARGETS=(read_ply read_xyz read_pcd eigeng find_index_square4 kernel_estimate
+FUZZ_TARGETS=(read_ply read_xyz read_pcd read_las eigeng find_index_square4 kernel_estimate
               entry main_loop denoise)
 
 # Configures build-fuzz with clang when needed and builds the given targets.
@@ -25,6 +25,7 @@ fuzz_options() {
     read_ply) options+=" -max_len=65536 -dict=$root/fuzz/dict/ply.dict" ;;
     read_pcd) options+=" -max_len=65536 -dict=$root/fuzz/dict/pcd.dict" ;;
     read_xyz) options+=" -max_len=65536 -dict=$root/fuzz/dict/xyz.dict" ;;
+    read_las) options+=" -max_len=65536 -dict=$root/fuzz/dict/las.dict" ;;
     entry | main_loop) options+=" -max_len=8192" ;;
     denoise) options+=" -max_len=2048" ;;
     *) options+=" -max_len=4096" ;;

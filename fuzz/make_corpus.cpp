@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -219,6 +220,67 @@ void pcd_seeds() {
       {{"binary.pcd", Encoding::BinaryLittleEndian}, {"compressed.pcd", Encoding::BinaryCompressed}});
 }
 
+// A LAS file of `points` random records: header of version 1.`minor`, point
+// format `format`, `extra` bytes per record described as one uint16 and the
+// rest undocumented, and for 1.4 an EVLR after the records.
+std::string las_file(int minor, int format, uint32_t points, uint16_t extra) {
+  static const uint16_t base[11] = {20, 28, 26, 34, 57, 63, 30, 36, 38, 59, 67};
+  const size_t header_size = minor >= 4 ? 375 : minor == 3 ? 235 : 227;
+  std::string bytes(header_size, '\0');
+  auto put = [&bytes](size_t at, auto value) { std::memcpy(&bytes[at], &value, sizeof value); };
+  bytes.replace(0, 4, "LASF");
+  bytes[24] = 1;
+  bytes[25] = static_cast<char>(minor);
+  std::string vlrs;
+  if (extra >= 2) {
+    std::string vlr(54 + 192, '\0');
+    vlr.replace(2, 9, "LASF_Spec");
+    vlr[18] = 4;
+    vlr[21] = static_cast<char>(192 >> 8);
+    vlr[20] = static_cast<char>(192 & 0xFF);
+    vlr[54 + 2] = 3;  // uint16
+    vlr.replace(54 + 4, 6, "height");
+    vlrs = vlr;
+  }
+  const uint16_t length = static_cast<uint16_t>(base[format] + extra);
+  put(94, static_cast<uint16_t>(header_size));
+  put(96, static_cast<uint32_t>(header_size + vlrs.size()));
+  put(100, static_cast<uint32_t>(vlrs.empty() ? 0 : 1));
+  bytes[104] = static_cast<char>(format);
+  put(105, length);
+  put(107, format <= 5 ? points : 0u);
+  for (int c = 0; c < 3; ++c) {
+    put(131 + 8 * c, 0.001);
+    put(155 + 8 * c, c == 1 ? 5000000.0 : 500000.0);
+  }
+  std::mt19937 random(static_cast<uint32_t>(format * 10 + minor));
+  std::string records(size_t{points} * length, '\0');
+  for (char& b : records) b = static_cast<char>(random());
+  std::string evlr;
+  if (minor >= 4) {
+    evlr.assign(60, '\0');
+    evlr.replace(2, 5, "other");
+    evlr[20] = 3;
+    evlr += "abc";
+    put(235, static_cast<uint64_t>(bytes.size() + vlrs.size() + records.size()));
+    put(243, 1u);
+    put(247, static_cast<uint64_t>(points));
+  }
+  return bytes + vlrs + records + evlr;
+}
+
+void las_seeds() {
+  PointCloud small = cloud_with_attributes(surface_grid(3, 1.0f, 0.05f, 4));
+  small.attributes[0].name = "reflectance";  // LAS intensity is an integer: this one goes to extra bytes
+  write_seed("read_las", "written.las", written(small, Format::Las, Encoding::BinaryLittleEndian));
+  write_seed("read_las", "empty.las", written(PointCloud(), Format::Las, Encoding::BinaryLittleEndian));
+  for (int format = 0; format <= 10; ++format) {
+    const int minor = format >= 6 ? 4 : format >= 4 ? 3 : format >= 2 ? 2 : 0;
+    write_seed("read_las", "format" + std::to_string(format) + ".las", las_file(minor, format, 4, 3));
+  }
+  write_seed("read_las", "format1_14.las", las_file(4, 1, 3, 0));
+}
+
 // ---------------------------------------------------------------------------
 // Numeric harnesses
 
@@ -419,6 +481,7 @@ int main(int argc, char** argv) {
   ply_seeds();
   text_seeds();
   pcd_seeds();
+  las_seeds();
   eigeng_seeds();
   window_seeds();
   entry_seeds();

@@ -2,7 +2,7 @@
 # A long libFuzzer run of one harness.
 #
 # Usage: scripts/fuzz.sh TARGET SECONDS [libFuzzer options...]
-#   TARGET: read_ply read_xyz read_pcd eigeng find_index_square4
+#   TARGET: read_ply read_xyz read_pcd read_las eigeng find_index_square4
 #           kernel_estimate entry main_loop denoise
 #   e.g. scripts/fuzz.sh read_pcd 1800 -jobs=2 -workers=2
 #

@@ -15,7 +15,7 @@ targets=("$@")
 
 # Mutations per harness, for a few seconds each on one core.
 declare -A runs=(
-  [read_ply]=60000 [read_xyz]=30000 [read_pcd]=15000 [eigeng]=50000
+  [read_ply]=60000 [read_xyz]=30000 [read_pcd]=15000 [read_las]=100000 [eigeng]=50000
   [find_index_square4]=500000 [kernel_estimate]=500000 [entry]=8000
   [main_loop]=10000 [denoise]=150
 )

@@ -1,6 +1,7 @@
 """Reading and writing point-cloud files: PLY (ascii, binary little and big
-endian), XYZ-style text (.xyz .txt .csv .pts) and PCD (ascii, binary,
-binary_compressed), keeping every per-point attribute."""
+endian), XYZ-style text (.xyz .txt .csv .pts), PCD (ascii, binary,
+binary_compressed) and LAS 1.0 to 1.4 (uncompressed), keeping every
+per-point attribute."""
 
 import os
 
@@ -9,7 +10,7 @@ import numpy as np
 from . import _checks, _core
 
 _FORMATS = {None: _core.Format.auto, "ply": _core.Format.ply, "xyz": _core.Format.xyz,
-            "pcd": _core.Format.pcd}
+            "pcd": _core.Format.pcd, "las": _core.Format.las}
 _ENCODINGS = {None: None, "ascii": _core.Encoding.ascii,
               "binary": _core.Encoding.binary_little_endian,
               "binary_little_endian": _core.Encoding.binary_little_endian,
@@ -62,8 +63,8 @@ def read(path, *, format=None):
 
     Args:
         path: str or os.PathLike.
-        format: "ply", "xyz" or "pcd"; None tells it from the extension, or
-            else from the content.
+        format: "ply", "xyz", "pcd" or "las"; None tells it from the
+            extension, or else from the content.
 
     Returns:
         A Cloud with every point in file order and every per-point property
@@ -90,7 +91,11 @@ def write(path, cloud, *, format=None, encoding=None, overwrite=False):
     Args:
         path: str or os.PathLike.
         cloud: a Cloud, or an array of shape (n, 3) for positions alone.
-        format: "ply", "xyz" or "pcd"; None tells it from the extension.
+        format: "ply", "xyz", "pcd" or "las"; None tells it from the
+            extension. A LAS file keeps the header, VLRs, point format,
+            scale and offset of a cloud read from LAS (set cloud.layout to
+            None for a new LAS 1.4 file, where other attributes become extra
+            bytes); positions are rounded to the nearest scale step.
         encoding: "ascii", "binary" (little endian), "binary_big_endian"
             (PLY) or "binary_compressed" (PCD); None keeps the source
             file's when the format matches, else binary (ascii for text).
@@ -100,6 +105,9 @@ def write(path, cloud, *, format=None, encoding=None, overwrite=False):
     Raises:
         TypeError: an attribute dtype no format stores (bool, float16,
             complex, ...); PLY also refuses 64-bit integers (IoError).
+        ici3d.IoError: also a LAS position beyond the 32-bit range of its
+            scale and offset, a value a LAS field cannot hold, or an
+            attribute the records of the source LAS file have no place for.
         ValueError: an attribute of the wrong length, or named x, y or z.
         ici3d.IoError (an OSError): the file cannot be written or exists.
     """

@@ -12,7 +12,8 @@ void bind_io(py::module_& m) {
       .value("auto", host::Format::Auto)
       .value("ply", host::Format::Ply)
       .value("xyz", host::Format::Xyz)
-      .value("pcd", host::Format::Pcd);
+      .value("pcd", host::Format::Pcd)
+      .value("las", host::Format::Las);
   py::enum_<host::Encoding>(m, "Encoding")
       .value("ascii", host::Encoding::Ascii)
       .value("binary_little_endian", host::Encoding::BinaryLittleEndian)

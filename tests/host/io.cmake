@@ -6,3 +6,4 @@ ici3d_add_gtest(test_host_io
   test_io_external.cpp
   test_io_mutation.cpp
   LIBS ici3d::host)
+ici3d_add_gtest(test_host_las test_las.cpp LIBS ici3d::host)

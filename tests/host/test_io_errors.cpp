@@ -130,7 +130,7 @@ TEST(WriteErrors, WhatAFormatCannotHoldIsRefused) {
   WriteOptions big_endian;
   big_endian.encoding = Encoding::BinaryBigEndian;
   expect_io_error([&] { write_point_cloud(dir.file("b.pcd"), cloud, big_endian); }, {"b.pcd", "big endian"});
-  expect_io_error([&] { write_point_cloud(dir.file("c.las"), cloud); }, {"c.las", "extension"});
+  expect_io_error([&] { write_point_cloud(dir.file("c.obj"), cloud); }, {"c.obj", "extension"});
   cloud.attributes[0].name = "x";
   expect_io_error([&] { write_point_cloud(dir.file("x.xyz"), cloud); }, {"x.xyz", "'x' is used twice"});
   cloud.attributes[0].name = "two words";

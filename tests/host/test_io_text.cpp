@@ -39,6 +39,18 @@ TEST(TextReading, IntegerColumnsAreInt32OtherwiseDouble) {
   EXPECT_EQ(cloud.attributes[3].get<int32_t>(1), -7);
 }
 
+TEST(TextReading, SixUnnamedColumnsAreNormalsOthersAreNumbered) {
+  const PointCloud six = read_text("0 0 0 0.6 0 0.8\n1 1 1 0 1 0\n");
+  ASSERT_EQ(six.attributes.size(), 3u);
+  EXPECT_EQ(six.attributes[0].name, "nx");
+  EXPECT_EQ(six.attributes[2].name, "nz");
+  EXPECT_EQ(six.attributes[2].get<double>(0), 0.8);
+  // A header names them, whatever their number; five or seven are numbered.
+  EXPECT_EQ(read_text("x y z a b c\n0 0 0 1 2 3\n").attributes[0].name, "a");
+  EXPECT_EQ(read_text("0 0 0 1 2 3 4\n").attributes[2].name, "column_5");
+  EXPECT_EQ(read_text("0 0 0 1 2\n").attributes[1].name, "column_4");
+}
+
 TEST(TextReading, FullDoublePrecisionAndSpecialValues) {
   const PointCloud cloud = read_text("1000000.1234567891 -inf nan\n4.9406564584124654e-324 +1e300 -0\n");
   EXPECT_EQ(cloud.xyz[0], 1000000.1234567891);

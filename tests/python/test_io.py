@@ -131,3 +131,44 @@ class TestErrors:
     def test_cloud_points_are_checked(self):
         with pytest.raises(ValueError, match=r"points must have shape \(n, 3\), got \(5, 2\)"):
             ici3d.Cloud(np.zeros((5, 2)))
+
+
+class TestLas:
+    def test_new_file_keeps_attributes_and_positions_to_a_step(self, points, tmp_path):
+        attributes = attributes_of_every_type(40, ALL_DTYPES)
+        attributes["classification"] = np.arange(40, dtype=np.uint8)
+        ici3d.write(tmp_path / "c.las", ici3d.Cloud(points, attributes))
+        cloud = ici3d.read(tmp_path / "c.las")
+        assert cloud.layout.format == ici3d._core.Format.las
+        assert np.max(np.abs(cloud.points - points)) <= 0.5e-7 * (1 + 1e-9)
+        for name, values in attributes.items():
+            assert cloud.attributes[name].dtype == values.dtype, name
+            assert same_bits(cloud.attributes[name], values), name
+        assert cloud.attributes["intensity"].dtype == np.uint16  # a standard field, left zero
+        assert not cloud.attributes["intensity"].any()
+
+    def test_rewrite_keeps_every_byte_but_the_generating_software(self, points, tmp_path):
+        ici3d.write(tmp_path / "a.las", ici3d.Cloud(points, {"red": np.full(40, 7, np.uint16),
+                                                            "green": np.zeros(40, np.uint16),
+                                                            "blue": np.zeros(40, np.uint16)}))
+        cloud = ici3d.read(tmp_path / "a.las")
+        ici3d.write(tmp_path / "b.las", cloud)
+        a, b = (tmp_path / "a.las").read_bytes(), (tmp_path / "b.las").read_bytes()
+        assert a[104] == 7 and len(a) == len(b)
+        assert a[:58] == b[:58] and a[90:] == b[90:]
+
+    def test_attributes_the_records_lack_are_refused_unless_the_layout_is_dropped(self, points, tmp_path):
+        ici3d.write(tmp_path / "a.las", points)
+        cloud = ici3d.read(tmp_path / "a.las")
+        cloud.attributes["label"] = np.ones(40, np.int32)
+        with pytest.raises(ici3d.IoError, match="'label' has no place"):
+            ici3d.write(tmp_path / "b.las", cloud)
+        cloud.layout = None
+        ici3d.write(tmp_path / "b.las", cloud)
+        assert same_bits(ici3d.read(tmp_path / "b.las").attributes["label"], np.ones(40, np.int32))
+
+    def test_laz_is_refused_by_name(self, points, tmp_path):
+        with pytest.raises(ici3d.IoError, match="LAZ"):
+            ici3d.write(tmp_path / "a.laz", points)
+        with pytest.raises(ValueError, match="format must be one of ply, xyz, pcd, las"):
+            ici3d.write(tmp_path / "a.las", points, format="laz")

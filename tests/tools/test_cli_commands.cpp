@@ -87,6 +87,55 @@ TEST_F(CliInfo, DescribesCountsBoundsAttributesAndEstimates) {
   EXPECT_TRUE(json.err.empty());
 }
 
+// A LAS file made by synth: info shows its header; denoised, every byte of a
+// record except the position comes back.
+TEST_F(CliInfo, ShowsTheLasHeaderAndDenoiseKeepsTheOtherFields) {
+  run_ok("synth sphere s.las --points 2000 --noise 0.01 --no-clean -q");
+  const CliResult text = run_ok("info s.las");
+  for (const char* expected : {"format:      LAS binary", "version 1.4, point format 6, 30-byte records",
+                               "scale:       1e-07 1e-07 1e-07", "vlrs:        0"})
+    EXPECT_NE(text.out.find(expected), std::string::npos) << expected << "\n" << text.out;
+  EXPECT_NE(run_ok("info s.las --json").out.find("\"point_format\": 6"), std::string::npos);
+  run_ok("denoise s.las d.las -q");
+  const std::string in = read_file(path("s.las")), out = read_file(path("d.las"));
+  ASSERT_EQ(in.size(), out.size());
+  size_t moved = 0;
+  for (size_t at = 375; at < in.size(); ++at) {
+    if ((at - 375) % 30 >= 12) ASSERT_EQ(in[at], out[at]) << "byte " << at;
+    else moved += in[at] != out[at];
+  }
+  EXPECT_GT(moved, 1000u);
+  EXPECT_EQ(run("denoise s.las e.las --extra displacement -q").exit_code, 4);
+}
+
+// Far from the origin (UTM-sized offsets) the denoised LAS positions are the
+// pipeline's double results to the nearest step of the file's scale.
+TEST_F(CliInfo, DenoisedLasPositionsFarFromTheOriginLoseOnlyTheRounding) {
+  run_ok("synth sphere s.ply --points 3000 --noise 0.01 --no-clean -q");
+  ici3d::host::PointCloud cloud = ici3d::host::read_point_cloud(path("s.ply").string());
+  const double shift[3] = {512345.678, 5456789.012, 250.5};
+  for (size_t k = 0; k < cloud.xyz.size(); ++k) cloud.xyz[k] += shift[k % 3];
+  cloud.layout = {};
+  ici3d::host::write_point_cloud(path("u.las").string(), cloud);
+  run_ok("denoise u.las d.las -q");
+  run_ok("denoise u.las d.ply -q");
+  const auto las = ici3d::host::read_point_cloud(path("d.las").string());
+  const auto exact = ici3d::host::read_point_cloud(path("d.ply").string());
+  const auto before = ici3d::host::read_point_cloud(path("u.las").string());
+  ASSERT_EQ(las.size(), exact.size());
+  size_t moved = 0;
+  for (size_t k = 0; k < las.xyz.size(); ++k) {
+    const double scale = las.layout.las.scale[k % 3];
+    // Half a step, and the spacing of doubles there (the steps themselves
+    // are doubles).
+    const double ulp = std::nextafter(std::abs(exact.xyz[k]), INFINITY) - std::abs(exact.xyz[k]);
+    EXPECT_LE(std::abs(las.xyz[k] - exact.xyz[k]), 0.5 * scale + 2 * ulp) << k;
+    moved += las.xyz[k] != before.xyz[k];
+  }
+  EXPECT_EQ(las.layout.las.offset[1], 5456789.0);
+  EXPECT_GT(moved, las.xyz.size() / 2);
+}
+
 class CliRender : public CliTest {
  protected:
   // Checks the PNG signature and the size in the IHDR chunk.
@@ -120,6 +169,29 @@ TEST_F(CliRender, ColoursByAnAttributeSomeInputHas) {
   EXPECT_EQ(run("render s.ply -o c2.png --color-by displacement").exit_code, 3);
   EXPECT_EQ(run("render s.ply -o c2.png --range 2,1 --color-by x").exit_code, 2);
   EXPECT_FALSE(fs::exists(path("c2.png")));
+}
+
+// 8-bit colours (PLY) and the same colours in 16 bits (LAS) look the same.
+TEST_F(CliRender, ColoursByTheCloudsOwnRgb) {
+  ici3d::host::PointCloud cloud;
+  for (int i = 0; i < 400; ++i) cloud.xyz.insert(cloud.xyz.end(), {i % 20 * 0.1, i / 20 * 0.1, 0.0});
+  for (const char* name : {"red", "green", "blue"}) cloud.add_attribute(name, ici3d::host::ScalarType::UInt8);
+  for (size_t i = 0; i < 400; ++i) cloud.attributes[i % 3].set<uint8_t>(i, 255);
+  ici3d::host::write_point_cloud(path("c.ply").string(), cloud);
+  for (auto& channel : cloud.attributes) {
+    ici3d::host::Attribute wide{channel.name, ici3d::host::ScalarType::UInt16, {}};
+    wide.bytes.resize(800);
+    for (size_t i = 0; i < 400; ++i) wide.set<uint16_t>(i, static_cast<uint16_t>(257 * channel.get<uint8_t>(i)));
+    channel = wide;
+  }
+  ici3d::host::write_point_cloud(path("c.las").string(), cloud);
+  run_ok("render c.ply -o a.png --color-by rgb --no-labels -q");
+  run_ok("render c.las -o b.png --color-by rgb --no-labels -q");
+  run_ok("render c.las -o grey.png --no-labels -q");
+  EXPECT_EQ(read_file(path("a.png")), read_file(path("b.png")));
+  EXPECT_NE(read_file(path("a.png")), read_file(path("grey.png")));
+  run_ok("synth cube plain.ply --points 500 --no-clean -q");
+  EXPECT_EQ(run("render plain.ply -o x.png --color-by rgb -q").exit_code, 3);
 }
 
 TEST_F(CliRender, DifferentCamerasGiveDifferentPictures) {

@@ -25,7 +25,8 @@ host::Format format_from_name(const std::string& name) {
   if (name == "ply") return host::Format::Ply;
   if (name == "xyz") return host::Format::Xyz;
   if (name == "pcd") return host::Format::Pcd;
-  throw UsageError("unknown format '" + name + "' (expected ply, xyz or pcd)");
+  if (name == "las") return host::Format::Las;
+  throw UsageError("unknown format '" + name + "' (expected ply, xyz, pcd or las)");
 }
 
 const char* format_label(host::Format format) {
@@ -33,6 +34,7 @@ const char* format_label(host::Format format) {
     case host::Format::Ply: return "PLY";
     case host::Format::Xyz: return "text";
     case host::Format::Pcd: return "PCD";
+    case host::Format::Las: return "LAS";
     default: return "none";
   }
 }
@@ -60,12 +62,12 @@ host::Format output_format(const std::string& path, const std::string& format_op
   if (chosen != host::Format::Auto) return chosen;
   if (path == "-")
     throw UsageError(
-        fmt::format("{}: writing to standard output needs --format ply|xyz|pcd", option_name));
+        fmt::format("{}: writing to standard output needs --format ply|xyz|pcd|las", option_name));
   const host::Format by_extension = host::format_from_extension(path);
   if (by_extension == host::Format::Auto)
     throw UsageError(fmt::format(
-        "{}: cannot tell the format of '{}' from its extension (use .ply, .pcd, .xyz, .txt, "
-        ".csv or .pts, or --format)",
+        "{}: cannot tell the format of '{}' from its extension (use .ply, .pcd, .las, .xyz, "
+        ".txt, .csv or .pts, or --format)",
         option_name, path));
   return by_extension;
 }

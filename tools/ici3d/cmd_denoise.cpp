@@ -83,7 +83,7 @@ void add_options(CLI::App& app, DenoiseArgs& a) {
   app.add_option("--report", a.report,
                  "Write a JSON report: effective parameters, estimates, timings, counts");
   app.add_option("--format", a.format, "Output format; default: from OUT's extension")
-      ->check(CLI::IsMember({"ply", "xyz", "pcd"}));
+      ->check(CLI::IsMember({"ply", "xyz", "pcd", "las"}));
   app.add_option("--encoding", a.encoding,
                  "Output encoding; default: the input's when the format is the same, else binary")
       ->check(CLI::IsMember({"ascii", "binary", "binary_big_endian", "binary_compressed"}));

@@ -50,6 +50,35 @@ double degenerate_fraction(const host::CloudEstimates& e) {
          static_cast<double>(e.noise_samples);
 }
 
+// LAS files: version, point format, scale and offset, and the VLRs.
+void las_json(JsonWriter& json, const host::LasLayout& las) {
+  json.key("las").begin_object();
+  json.member("version", fmt::format("{}.{}", las.version_major, las.version_minor));
+  json.member("point_format", static_cast<int>(las.point_format));
+  json.member("record_length", static_cast<int>(las.record_length));
+  json.key("scale").begin_array().value(las.scale[0]).value(las.scale[1]).value(las.scale[2]).end_array();
+  json.key("offset").begin_array().value(las.offset[0]).value(las.offset[1]).value(las.offset[2]).end_array();
+  json.key("records").begin_array();
+  for (const host::LasRecordInfo& record : las.records) {
+    json.begin_object().member("user_id", record.user_id).member("record_id", static_cast<int>(record.record_id));
+    json.member("length", record.length).member("description", record.description);
+    json.member("extended", record.extended).end_object();
+  }
+  json.end_array().end_object();
+}
+
+std::string las_text(const host::LasLayout& las) {
+  std::string out = fmt::format("las:         version {}.{}, point format {}, {}-byte records\n", las.version_major,
+                                las.version_minor, las.point_format, las.record_length);
+  out += fmt::format("scale:       {} {} {}\n", las.scale[0], las.scale[1], las.scale[2]);
+  out += fmt::format("offset:      {} {} {}\n", las.offset[0], las.offset[1], las.offset[2]);
+  out += fmt::format("vlrs:        {}\n", las.records.size());
+  for (const host::LasRecordInfo& record : las.records)
+    out += fmt::format("  {:<4} {:<16} {:>5}  {:>8} bytes  {}\n", record.extended ? "EVLR" : "VLR", record.user_id,
+                       record.record_id, record.length, record.description);
+  return out;
+}
+
 std::string info_json(const InfoArgs& a, const host::PointCloud& cloud,
                       const host::CloudEstimates& e, const BoundingBox& box) {
   JsonWriter json;
@@ -58,6 +87,7 @@ std::string info_json(const InfoArgs& a, const host::PointCloud& cloud,
   json.member("format", format_label(cloud.layout.format));
   json.member("encoding", encoding_label(cloud.layout.encoding));
   json.member("points", cloud.size());
+  if (cloud.layout.format == host::Format::Las) las_json(json, cloud.layout.las);
   json.member("non_finite", cloud.size() - e.finite);
   json.key("bounding_box");
   if (box.empty()) {
@@ -89,6 +119,7 @@ std::string info_text(const InfoArgs& a, const host::PointCloud& cloud,
   std::string out = fmt::format("file:        {}\n", a.input);
   out += fmt::format("format:      {} {}\n", format_label(cloud.layout.format),
                      encoding_label(cloud.layout.encoding));
+  if (cloud.layout.format == host::Format::Las) out += las_text(cloud.layout.las);
   out += fmt::format("points:      {} ({} with non-finite coordinates)\n", cloud.size(),
                      cloud.size() - e.finite);
   if (box.empty()) {

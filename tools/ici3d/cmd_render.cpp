@@ -1,7 +1,9 @@
 // ici3d render IN... -o OUT.png: shaded pictures of clouds side by side.
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -35,6 +37,39 @@ std::vector<double> attribute_values(const host::PointCloud& cloud, const std::s
   return values;
 }
 
+// The cloud's own colours scaled to [0, 1], or none: red, green and blue
+// attributes (8-bit when none exceeds 255, 16-bit as in LAS otherwise, and
+// taken as they are when they are floats up to 1), or a PCD packed "rgb".
+std::vector<float> own_colours(const host::PointCloud& cloud) {
+  std::vector<float> colours;
+  const host::Attribute* channels[3] = {cloud.find_attribute("red"), cloud.find_attribute("green"),
+                                        cloud.find_attribute("blue")};
+  if (channels[0] && channels[1] && channels[2]) {
+    double top = 0;
+    bool floating = false;
+    for (const host::Attribute* channel : channels) {
+      floating = floating || host::is_floating(channel->type);
+      for (size_t i = 0; i < cloud.size(); ++i)
+        if (std::isfinite(channel->as_double(i))) top = std::max(top, channel->as_double(i));
+    }
+    const double full = floating && top <= 1 ? 1.0 : top <= 255 ? 255.0 : 65535.0;
+    colours.resize(3 * cloud.size());
+    for (size_t i = 0; i < cloud.size(); ++i)
+      for (int k = 0; k < 3; ++k) colours[3 * i + k] = static_cast<float>(channels[k]->as_double(i) / full);
+    return colours;
+  }
+  const host::Attribute* packed = cloud.find_attribute("rgb");
+  if (packed && host::scalar_size(packed->type) == 4) {
+    colours.resize(3 * cloud.size());
+    for (size_t i = 0; i < cloud.size(); ++i) {
+      uint32_t bits;
+      std::memcpy(&bits, packed->bytes.data() + 4 * i, 4);
+      for (int k = 0; k < 3; ++k) colours[3 * i + k] = static_cast<float>((bits >> (16 - 8 * k)) & 0xFF) / 255.0f;
+    }
+  }
+  return colours;
+}
+
 std::vector<double> surface_distances(const std::vector<double>& xyz, const Shape& shape) {
   std::vector<double> values(xyz.size() / 3);
   for (size_t i = 0; i < values.size(); ++i)
@@ -50,7 +85,12 @@ std::vector<RenderInput> load_inputs(const RenderArgs& a, const Console& console
   for (const std::string& input : a.inputs) {
     host::PointCloud cloud = load_cloud(input);
     RenderInput render_input;
-    if (!a.colour_by.empty()) {
+    if (a.colour_by == "rgb") {
+      render_input.colours = own_colours(cloud);
+      if (render_input.colours.empty())
+        console.warn("{}: no red, green and blue attributes; drawn uncoloured", input);
+      any_coloured = any_coloured || !render_input.colours.empty();
+    } else if (!a.colour_by.empty()) {
       render_input.values = attribute_values(cloud, a.colour_by);
       if (render_input.values.empty())
         console.warn("{}: no attribute '{}'; drawn uncoloured", input, a.colour_by);
@@ -64,7 +104,8 @@ std::vector<RenderInput> load_inputs(const RenderArgs& a, const Console& console
     clouds.push_back(std::move(render_input));
   }
   if (!a.colour_by.empty() && !any_coloured)
-    throw InputError("--color-by: no input has an attribute '" + a.colour_by + "'");
+    throw InputError(a.colour_by == "rgb" ? std::string("--color-by rgb: no input has red, green and blue attributes")
+                                          : "--color-by: no input has an attribute '" + a.colour_by + "'");
   return clouds;
 }
 
@@ -81,6 +122,7 @@ void run_render(RenderArgs& a, const Console& console) {
   if (!a.labels.empty() && a.labels.size() != a.inputs.size())
     throw UsageError("--labels: give one label per input");
   settings.value_label = a.shape.empty() ? a.colour_by : "distance to the true surface";
+  if (a.colour_by == "rgb") settings.value_label.clear();
   if (settings.width < 8 * static_cast<int>(a.inputs.size()))
     throw UsageError("--width: at least 8 pixels per cloud");
   const std::vector<RenderInput> clouds = load_inputs(a, console);
@@ -110,7 +152,8 @@ Command add_render_command(CLI::App& parent, const GlobalOptions& global) {
       ->check(CLI::Range(-89.0, 89.0))
       ->capture_default_str();
   app->add_option("--color-by", a->colour_by,
-                  "Colour points by this attribute (e.g. displacement, noise_sigma)");
+                  "Colour points by this attribute (e.g. displacement, noise_sigma), or by their "
+                  "own colours with rgb (red, green, blue attributes: PLY, PCD, LAS)");
   app->add_option("--shape", a->shape,
                   "Colour points by their distance to the true surface of this synth shape")
       ->check(CLI::IsMember(Shape::names()))

@@ -102,7 +102,7 @@ Command add_synth_command(CLI::App& parent, const GlobalOptions& global) {
                   "with .clean before the extension");
   app->add_flag("--no-clean", a->no_clean, "Do not write the clean copy")->excludes("--clean");
   app->add_option("--format", a->format, "Format of both files; default: from the extensions")
-      ->check(CLI::IsMember({"ply", "xyz", "pcd"}));
+      ->check(CLI::IsMember({"ply", "xyz", "pcd", "las"}));
   app->add_flag("-f,--force", a->force, "Replace existing files");
   return {app, [a, &global] { run_synth(*a, Console(global)); }};
 }

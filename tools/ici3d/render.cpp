@@ -218,6 +218,9 @@ std::vector<Splat> project_points(const RenderInput& cloud, const std::vector<fl
     if (range.active && !cloud.values.empty() && std::isfinite(cloud.values[i])) {
       base = colour_map((cloud.values[i] - range.lo) / (range.hi - range.lo));
       ambient = 0.45;
+    } else if (!cloud.colours.empty()) {
+      for (int k = 0; k < 3; ++k) base[k] = std::clamp(static_cast<double>(cloud.colours[3 * i + k]), 0.0, 1.0);
+      ambient = 0.45;
     }
     splats.push_back({dot(q, cam.right) * scale + 0.5 * panel_w * kSupersample,
                       0.5 * panel_h * kSupersample - dot(q, cam.up) * scale, dot(q, cam.toward),

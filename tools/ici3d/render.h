@@ -12,6 +12,7 @@ namespace ici3d::cli {
 struct RenderInput {
   std::vector<double> xyz;     // 3n, interleaved; non-finite points are skipped
   std::vector<double> values;  // empty, or one per point: coloured by value (NaN: uncoloured)
+  std::vector<float> colours;  // empty, or r, g, b in [0, 1] per point: the cloud's own colours
   std::string label;           // drawn above the panel
 };
 

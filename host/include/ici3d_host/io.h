@@ -1,7 +1,8 @@
 #pragma once
 // Reading and writing point clouds: PLY (ascii, binary little and big endian),
-// XYZ-style text (.xyz .txt .csv .pts) and PCD v0.7 (ascii, binary,
-// binary_compressed).
+// XYZ-style text (.xyz .txt .csv .pts), PCD v0.7 (ascii, binary,
+// binary_compressed) and ASPRS LAS 1.0 to 1.4 (.las, point data record
+// formats 0 to 10, uncompressed).
 //
 // Reading keeps every point in file order and every per-point property; the
 // cloud's layout remembers how the file was stored, and writing to the same
@@ -14,7 +15,8 @@
 // Choices worth knowing:
 // - Text columns beyond x, y, z become Int32 attributes when every value is
 //   written as an integer that fits, Float64 otherwise. Without a header
-//   line they are named "column_3", "column_4", ... (zero-based column).
+//   line they are named "column_3", "column_4", ... (zero-based column),
+//   except that exactly six columns are x y z nx ny nz.
 // - A PCD field with COUNT c > 1 becomes attributes name_0 ... name_{c-1} and
 //   is written back as one field with that count.
 // - PLY list properties on the vertex element are refused (IoError); lists
@@ -24,6 +26,19 @@
 //   their own format and are dropped when writing another one. PCD padding
 //   that the data does not hold (text or compressed data without it, where
 //   the file is too short for it) is left out of the layout.
+// - LAS positions are x = X * scale + offset. Every other value of a record
+//   is an attribute: bit fields one UInt8 each (return_number, classification,
+//   synthetic, ...), extra bytes described by the Extra Bytes VLR under their
+//   names and types (raw stored values; their scale and offset stay in the
+//   VLR), and bytes nothing describes kept opaque in the layout. Writing a
+//   cloud read from LAS keeps its header, VLRs, EVLRs, point format, scale and
+//   offset (positions rounded to the nearest step; one out of the 32-bit range
+//   is an error), and refuses attributes its records have no place for. Other
+//   clouds become LAS 1.4, point format 6 (7 with red, green, blue; 8 with nir
+//   too), their other attributes extra bytes, with an integral offset at the
+//   middle of the extent and the finest power-of-ten scale from 1e-7 up that
+//   holds it. LAZ (.laz, or the compression bit of the point format) is
+//   refused.
 
 #include <iosfwd>
 #include <optional>

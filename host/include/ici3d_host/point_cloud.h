@@ -75,9 +75,10 @@ struct Attribute {
   void check_type(ScalarType requested) const;
 };
 
-enum class Format { Auto, Ply, Xyz, Pcd };
+enum class Format { Auto, Ply, Xyz, Pcd, Las };
 /// PCD "binary" is BinaryLittleEndian; BinaryBigEndian is PLY only,
-/// BinaryCompressed PCD only; XYZ text is always Ascii.
+/// BinaryCompressed PCD only; XYZ text is always Ascii; LAS is always
+/// BinaryLittleEndian.
 enum class Encoding { Ascii, BinaryLittleEndian, BinaryBigEndian, BinaryCompressed };
 
 /// One stored per-point property, in file order: a PLY vertex property, a PCD
@@ -130,6 +131,36 @@ struct TextLayout {
   bool has_count_line = false;  // a first line holding the number of points
 };
 
+/// A variable length record (VLR) or extended one (EVLR) of a LAS file, as
+/// listed by its header; for display only (the bytes live in LasLayout).
+struct LasRecordInfo {
+  std::string user_id;
+  uint16_t record_id = 0;
+  uint64_t length = 0;  // bytes after the record's own header
+  std::string description;
+  bool extended = false;  // an EVLR, after the point records
+};
+
+/// An ASPRS LAS file as read: everything but the point records is kept as
+/// bytes, so that writing the cloud back reproduces the header, the VLRs and
+/// the EVLRs, changing only the bounds, the point counts, the offsets that
+/// follow the point records and the generating software.
+struct LasLayout {
+  uint8_t version_major = 1, version_minor = 4;
+  uint8_t point_format = 6;
+  uint16_t record_length = 30;
+  std::array<double, 3> scale{0.001, 0.001, 0.001};
+  std::array<double, 3> offset{0, 0, 0};
+  std::vector<unsigned char> header;      // the public header block, header-size bytes
+  std::vector<unsigned char> vlr_bytes;   // from the end of the header to the point records
+  std::vector<unsigned char> tail_bytes;  // after the point records: EVLRs and whatever else
+  std::vector<LasRecordInfo> records;     // VLRs, then EVLRs
+  /// Bytes of each record that no field or described extra byte takes, in
+  /// record order: opaque_size per point, point after point.
+  uint32_t opaque_size = 0;
+  std::vector<unsigned char> opaque_bytes;
+};
+
 /// What is needed to write a cloud back in the way it was read.
 struct FileLayout {
   Format format = Format::Auto;  // Auto: not read from a file
@@ -140,6 +171,7 @@ struct FileLayout {
   PlyLayout ply;
   PcdLayout pcd;
   TextLayout text;
+  LasLayout las;
 };
 
 struct PointCloud {

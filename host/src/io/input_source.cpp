@@ -62,6 +62,21 @@ const std::string* InputSource::peek_line() {
   return &*peeked_;
 }
 
+std::string InputSource::peek_bytes(size_t size) {
+  if (peeked_) return peeked_->substr(0, size);
+  const auto start = in_.tellg();
+  if (start == std::streampos(-1)) {
+    in_.clear();
+    return {};
+  }
+  std::string bytes(size, '\0');
+  in_.read(bytes.data(), static_cast<std::streamsize>(size));
+  bytes.resize(static_cast<size_t>(in_.gcount()));
+  in_.clear();
+  in_.seekg(start);
+  return bytes;
+}
+
 void InputSource::read_bytes(std::vector<unsigned char>& out, uint64_t size, const std::string& what) {
   constexpr uint64_t kChunk = uint64_t{1} << 26;
   const size_t start = out.size();

@@ -27,6 +27,10 @@ class InputSource {
   /// The next line, left in place for read_line; nullptr at the end.
   const std::string* peek_line();
 
+  /// Up to `size` bytes from the current position, left in place; empty when
+  /// the stream cannot seek back. For telling binary formats by signature.
+  std::string peek_bytes(size_t size);
+
   /// Reads exactly `size` bytes, growing `out` as data arrives (so a false
   /// size cannot make it allocate more than the input holds); throws IoError
   /// naming `what` when the input ends first.

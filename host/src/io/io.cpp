@@ -32,6 +32,7 @@ std::string lower_extension(const std::string& path) {
 
 // Format of a stream from its first line.
 Format sniff_format(InputSource& source) {
+  if (source.peek_bytes(4) == "LASF") return Format::Las;
   const std::string* first = source.peek_line();
   if (!first) return Format::Xyz;
   if (*first == "ply") return Format::Ply;
@@ -45,6 +46,7 @@ PointCloud read_source(InputSource& source, Format format) {
   switch (format) {
     case Format::Ply: return io_detail::read_ply(source);
     case Format::Pcd: return io_detail::read_pcd(source);
+    case Format::Las: return io_detail::read_las(source);
     default: return io_detail::read_text(source);
   }
 }
@@ -60,6 +62,7 @@ const char* format_name(Format format) {
     case Format::Ply: return "PLY";
     case Format::Pcd: return "PCD";
     case Format::Xyz: return "text";
+    case Format::Las: return "LAS";
     default: return "unknown";
   }
 }
@@ -77,6 +80,7 @@ bool encoding_allowed(Format format, Encoding encoding) {
   switch (format) {
     case Format::Ply: return encoding != Encoding::BinaryCompressed;
     case Format::Pcd: return encoding != Encoding::BinaryBigEndian;
+    case Format::Las: return encoding == Encoding::BinaryLittleEndian;
     default: return encoding == Encoding::Ascii;
   }
 }
@@ -99,6 +103,7 @@ void write_stream(std::ostream& out, const std::string& name, const PointCloud& 
   switch (format) {
     case Format::Ply: io_detail::write_ply(out, name, cloud, encoding); break;
     case Format::Pcd: io_detail::write_pcd(out, name, cloud, encoding); break;
+    case Format::Las: io_detail::write_las(out, name, cloud); break;
     default: io_detail::write_text(out, name, cloud, delimiter);
   }
 }
@@ -108,7 +113,9 @@ Format format_for_path(const std::string& path, Format requested) {
   const Format format = format_from_extension(path);
   if (format == Format::Auto)
     throw IoError(path + ": cannot tell the format from the extension '" + lower_extension(path) +
-                  "'; expected .ply, .pcd, .xyz, .txt, .csv or .pts, or name the format");
+                  "'; expected .ply, .pcd, .las, .xyz, .txt, .csv or .pts, or name the format");
+  if (format == Format::Las && lower_extension(path) == ".laz")
+    throw IoError(path + ": LAZ (compressed LAS) cannot be written; use .las");
   return format;
 }
 
@@ -176,6 +183,8 @@ Format format_from_extension(const std::string& path) {
   const std::string extension = lower_extension(path);
   if (extension == ".ply") return Format::Ply;
   if (extension == ".pcd") return Format::Pcd;
+  // .laz is recognised so that reading one says why it is refused.
+  if (extension == ".las" || extension == ".laz") return Format::Las;
   if (extension == ".xyz" || extension == ".txt" || extension == ".csv" || extension == ".pts") return Format::Xyz;
   return Format::Auto;
 }

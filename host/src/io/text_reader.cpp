@@ -171,7 +171,11 @@ class TextReader {
     for (size_t i = 0; i < points_; ++i) cloud_.xyz[3 * i + static_cast<size_t>(axis)] = column.values[i];
   }
 
+  // Without a header, six columns are x y z nx ny nz: the common export of
+  // a cloud with normals.
   void add_attribute_column(Column& column, size_t index) {
+    static const char* const kNormals[3] = {"nx", "ny", "nz"};
+    if (column.name.empty() && columns_.size() == 6 && index >= 3) column.name = kNormals[index - 3];
     if (column.name.empty()) column.name = "column_" + std::to_string(index);
     const ScalarType type = column.all_int32 && points_ > 0 ? ScalarType::Int32 : ScalarType::Float64;
     cloud_.layout.fields.push_back(LayoutField{column.name, type, -1, "", 1, false, {}});
