@@ -26,7 +26,7 @@ import math
 import numpy as np
 
 from . import _checks, _core
-from ._pipeline import _DEFAULTS, RUN_LOCK
+from ._pipeline import _DEFAULTS
 
 __all__ = ["denoise_pass", "local_frame", "eigeng", "knn_table", "candidate_lists",
            "preselect_radius"]
@@ -100,8 +100,7 @@ def denoise_pass(points, noise_sigma, neighbor_table, indptr, indices, *, size_n
     if max_selected is None:
         max_selected = _longest_list(args.indptr)
     args.max_selected = _checks.integer(max_selected, "max_selected")
-    with RUN_LOCK:  # its progress lines must not reach a running pipeline's pipe
-        return _core.square_neigh_ici_denoi_recur_pure_c_parallel(args)
+    return _core.square_neigh_ici_denoi_recur_pure_c_parallel(args)
 
 
 def local_frame(points, neighbor_table, i):

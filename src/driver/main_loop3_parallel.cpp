@@ -1,5 +1,4 @@
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -89,13 +88,6 @@ int32_t find_self(int32_t *const *lists, const int32_t *counts, int32_t i) {
   return -1;
 }
 
-// The progress value is 100*i / n for the point i just finished.
-void print_progress(int32_t i, int32_t n) {
-  const float value = static_cast<float>(100 * static_cast<int64_t>(i)) / static_cast<float>(n);
-  std::printf("%.2f%% of points processed \n", static_cast<double>(value));
-  std::fflush(stdout);
-}
-
 // Inverse-variance fusion of the four direction estimates of point i.
 void fuse_directions(const WorkArrays &w, std::size_t n, std::size_t i) {
   double weight[4];
@@ -168,14 +160,15 @@ float updated_sigma(const WorkArrays &w, std::size_t i, float sigma_factor, floa
 
 }  // namespace
 
-extern "C" void main_loop3_parallel(int32_t *const *ici_neighbors,
+void ici3d::internal::run_main_loop(int32_t *const *ici_neighbors,
                                     const int32_t *ici_neighbor_counts,
                                     const float *frame_matrices, const int32_t *axis_order,
                                     int32_t n, int32_t max_selected, float gamma,
                                     float preselect_size, float scale_ratio, float size_norm,
                                     float reg_weight, float sigma_factor, float *noise_sigma,
                                     const float *points, int32_t num_scales, int32_t base_size,
-                                    float *denoised_points) {
+                                    float *denoised_points, ici3d_progress_fn progress,
+                                    void *user) {
   if (n < 1) return;
   const std::size_t nn = idx(n);
   WorkArrays w;
@@ -185,6 +178,7 @@ extern "C" void main_loop3_parallel(int32_t *const *ici_neighbors,
     return;
   }
   initialise(w, nn, noise_sigma, points, denoised_points);
+  ici3d::internal::ProgressReporter reporter(progress, user, n);
 
   // Phase 1: the ICI estimate of every point, in parallel.
 #pragma omp parallel for schedule(static)
@@ -195,7 +189,7 @@ extern "C" void main_loop3_parallel(int32_t *const *ici_neighbors,
                    ici_neighbor_counts[i], max_selected, w.selected_counts, self_pos, num_scales,
                    base_size, w.direction_sigmas, w.direction_estimates, w.direction_fits,
                    w.selected_neighbors, gamma, preselect_size, scale_ratio, size_norm);
-    if ((static_cast<int64_t>(i) + 1) % 5000 == 0) print_progress(i, n);
+    reporter.point_done();
   }
 
   // Phase 2, on this thread: windows overlap, so the order of the additions
@@ -225,4 +219,19 @@ extern "C" void main_loop3_parallel(int32_t *const *ici_neighbors,
   for (int32_t i = 0; i < n; ++i) {
     noise_sigma[i] = updated_sigma(w, idx(i), sigma_factor, sigma_first, noise_sigma);
   }
+}
+
+extern "C" void main_loop3_parallel(int32_t *const *ici_neighbors,
+                                    const int32_t *ici_neighbor_counts,
+                                    const float *frame_matrices, const int32_t *axis_order,
+                                    int32_t n, int32_t max_selected, float gamma,
+                                    float preselect_size, float scale_ratio, float size_norm,
+                                    float reg_weight, float sigma_factor, float *noise_sigma,
+                                    const float *points, int32_t num_scales, int32_t base_size,
+                                    float *denoised_points) {
+  ici3d::internal::run_main_loop(ici_neighbors, ici_neighbor_counts, frame_matrices, axis_order,
+                                 n, max_selected, gamma, preselect_size, scale_ratio, size_norm,
+                                 reg_weight, sigma_factor, noise_sigma, points, num_scales,
+                                 base_size, denoised_points, ici3d::internal::print_progress_line,
+                                 nullptr);
 }

@@ -21,8 +21,10 @@ const char* preset_name(Preset preset);
 Preset preset_from_name(const std::string& name);
 
 /// Progress of a run: `pass` (0-based) of `passes`, `fraction` of that pass's
-/// points estimated (0..1, rising in steps of 5000 points), `overall` of the
-/// whole run. Each pass ends with a call with fraction 1.
+/// points estimated (0..1, rising in steps of 1000 points), `overall` of the
+/// whole run. Each pass ends with a call with fraction 1. Calls come from the
+/// library's worker threads, one at a time, `overall` rising from each call
+/// to the next; runs on other threads neither wait for nor disturb them.
 struct Progress {
   int pass = 0;
   int passes = 1;

@@ -6,13 +6,11 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
-#include <mutex>
 #include <string>
 
 #include "ici3d.h"
 #include "ici3d_host/estimate.h"
 #include "ici3d_host/neighbors.h"
-#include "library_output.h"
 
 namespace ici3d::host {
 
@@ -127,39 +125,33 @@ void run_pass(std::vector<double>& positions, std::vector<float>& noise, const D
   std::vector<float> out(in.points.size());
   std::vector<float> noise_before = noise;
   const auto start = Clock::now();
-  {
-    // Standard output belongs to the whole process: one pass at a time may
-    // redirect it, so concurrent runs take turns here.
-    static std::mutex library_output_mutex;
-    const std::lock_guard<std::mutex> lock(library_output_mutex);
-    // Threads print their lines in any order, so progress counts lines:
-    // each one stands for another 5000 points estimated.
-    int64_t lines = 0;
-    detail::LibraryOutputCapture capture([&](double) {
-      if (!o.progress) return;
-      ++lines;
+  // The library reports from its worker threads, one call at a time and in
+  // rising order; the pass ends with fraction 1 even if it reported nothing.
+  struct Relay {
+    const DenoiseOptions& o;
+    int pass;
+    double fraction = 0;
+    void report(double f) {
+      fraction = f;
       Progress p;
       p.pass = pass;
       p.passes = o.passes;
-      p.fraction = std::min(1.0, static_cast<double>(lines) * 5000.0 / m);
-      p.overall = (pass + p.fraction) / o.passes;
+      p.fraction = f;
+      p.overall = (pass + f) / o.passes;
       o.progress(p);
-    });
-    square_neigh_ici_denoi_recur_pure_c_parallel(
-        in.points.data(), m, noise.data(), o.base_size, o.num_scales, in.lists.pointers.data(),
-        static_cast<float>(size_norm), static_cast<float>(preselect),
-        static_cast<float>(o.scale_ratio), in.lists.counts.data(), in.lists.longest,
-        static_cast<int32_t>(o.preset), in.knn.indices.data(), in.knn.k, out.data());
-  }
+    }
+    static void from_library(int64_t done, int64_t total, void* user) {
+      static_cast<Relay*>(user)->report(static_cast<double>(done) / static_cast<double>(total));
+    }
+  } relay{o, pass};
+  ici3d_denoise_with_progress(
+      in.points.data(), m, noise.data(), o.base_size, o.num_scales, in.lists.pointers.data(),
+      static_cast<float>(size_norm), static_cast<float>(preselect),
+      static_cast<float>(o.scale_ratio), in.lists.counts.data(), in.lists.longest,
+      static_cast<int32_t>(o.preset), in.knn.indices.data(), in.knn.k, out.data(),
+      o.progress ? Relay::from_library : nullptr, &relay);
   report.library_seconds = seconds_since(start);
-  if (o.progress) {
-    Progress done;
-    done.pass = pass;
-    done.passes = o.passes;
-    done.fraction = 1.0;
-    done.overall = (pass + 1.0) / o.passes;
-    o.progress(done);
-  }
+  if (o.progress && relay.fraction < 1.0) relay.report(1.0);
 
   double moved = 0;
   for (int32_t i = 0; i < m; ++i) {
