@@ -40,6 +40,21 @@ extern "C" {
 #endif
 
 /* ------------------------------------------------------------------------ */
+/* Presets                                                                   */
+/* ------------------------------------------------------------------------ */
+
+/* Values of the entry's parameter_set, and the constants each one selects:
+ * the ICI threshold gamma and the regularisation weight handed to
+ * main_loop3_parallel, and the noise update factor (the same for both). */
+#define ICI3D_PRESET_DETAIL 0 /* windows stop early at detail   */
+#define ICI3D_PRESET_SMOOTH 1 /* windows grow more readily      */
+#define ICI3D_GAMMA_DETAIL 0.55f
+#define ICI3D_GAMMA_SMOOTH 0.85f
+#define ICI3D_REG_WEIGHT_DETAIL 0.06f
+#define ICI3D_REG_WEIGHT_SMOOTH 0.06f
+#define ICI3D_SIGMA_FACTOR 0.5333f
+
+/* ------------------------------------------------------------------------ */
 /* Argument check of the entry                                               */
 /* ------------------------------------------------------------------------ */
 
@@ -94,10 +109,9 @@ ICI3D_API const char *ici3d_describe_argument_error(int32_t code);
  * For every point (in index order, on the calling thread) builds a local frame
  * from its row of neighbor_table (see local_coordinate_for_ici_c), then runs
  * main_loop3_parallel with the ICI threshold gamma and the regularisation
- * weight taken from the preset `parameter_set`:
- *   0 ("detail"): gamma 0.55, reg_weight 0.06
- *   1 ("smooth"): gamma 0.85, reg_weight 0.06
- * and the noise update factor 0.5333.
+ * weight of the preset `parameter_set` (ICI3D_PRESET_DETAIL: ICI3D_GAMMA_DETAIL
+ * and ICI3D_REG_WEIGHT_DETAIL; ICI3D_PRESET_SMOOTH: ICI3D_GAMMA_SMOOTH and
+ * ICI3D_REG_WEIGHT_SMOOTH) and the noise update factor ICI3D_SIGMA_FACTOR.
  *
  * @param[in]  points              3*n float, point m at 3m..3m+2 (x, y, z).
  * @param[in]  n                   number of points.

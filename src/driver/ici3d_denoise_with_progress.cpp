@@ -9,10 +9,11 @@ namespace {
 
 using ici3d::internal::idx;
 
-// The two presets: 0 keeps detail, 1 smooths more.
-constexpr float kGammaTable[2] = {0.55f, 0.85f};
-constexpr float kRegWeightTable[2] = {0.06f, 0.06f};
-constexpr float kSigmaFactor = 0.5333f;
+// The two presets, indexed by parameter_set.
+constexpr float kGammaTable[2] = {ICI3D_GAMMA_DETAIL, ICI3D_GAMMA_SMOOTH};
+constexpr float kRegWeightTable[2] = {ICI3D_REG_WEIGHT_DETAIL, ICI3D_REG_WEIGHT_SMOOTH};
+constexpr float kSigmaFactor = ICI3D_SIGMA_FACTOR;
+static_assert(ICI3D_PRESET_DETAIL == 0 && ICI3D_PRESET_SMOOTH == 1, "table order");
 
 // When nothing can be computed the caller still gets its points back.
 void copy_input(const float *points, int32_t n, float *denoised_points) {

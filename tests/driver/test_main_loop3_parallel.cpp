@@ -17,7 +17,8 @@ namespace {
 
 using ici3d_test::Cloud;
 
-constexpr float kGamma = 0.55f, kRegWeight = 0.06f, kSigmaFactor = 0.5333f;
+constexpr float kGamma = ICI3D_GAMMA_DETAIL, kRegWeight = ICI3D_REG_WEIGHT_DETAIL,
+                kSigmaFactor = ICI3D_SIGMA_FACTOR;
 
 // Inputs of one pass over precomputed frames.
 struct Pass {
