@@ -31,8 +31,7 @@ void ProgressReporter::point_done() {
 void print_progress_line(std::int64_t done, std::int64_t total, void * /*user*/) {
   if (done % kLineEvery != 0) return;
   // The value names the index of the point just finished, done - 1.
-  const float value =
-      static_cast<float>(100 * (done - 1)) / static_cast<float>(total);
+  const float value = static_cast<float>(100 * (done - 1)) / static_cast<float>(total);
   std::printf("%.2f%% of points processed \n", static_cast<double>(value));
   std::fflush(stdout);
 }

@@ -80,13 +80,13 @@ TEST(DenoiseWithProgress, EveryPathGivesTheStoredBitsOnTheFixedRoof) {
     Log log;
     std::string printed;
     Result printing;
-    printed = ici3d_test::capture_stdout([&] { printing = run_pass(f, set, nullptr, nullptr, false); });
+    printed =
+        ici3d_test::capture_stdout([&] { printing = run_pass(f, set, nullptr, nullptr, false); });
     EXPECT_EQ(printed, "83.32% of points processed \n");  // 100 * 4999 / 6000
     EXPECT_EQ(printing.hash(), kRoofHash[set]) << set;
     EXPECT_EQ(run_pass(f, set, record, &log).hash(), kRoofHash[set]) << set;
-    EXPECT_EQ(ici3d_test::capture_stdout([&] {
-                EXPECT_EQ(run_pass(f, set).hash(), kRoofHash[set]) << set;
-              }),
+    EXPECT_EQ(ici3d_test::capture_stdout(
+                  [&] { EXPECT_EQ(run_pass(f, set).hash(), kRoofHash[set]) << set; }),
               "");
   }
   omp_set_num_threads(1);
@@ -114,13 +114,13 @@ TEST(DenoiseWithProgress, ReportsEveryThousandthPointOnceInOrderAndNeverTwoAtATi
 TEST(DenoiseWithProgress, NothingIsReportedForAnEmptyCloudOrInvalidArguments) {
   Log log;
   float point[3] = {1, 2, 3}, noise = 0.5f, out[3] = {-1, -1, -1};
-  ici3d_denoise_with_progress(point, 0, &noise, 1, 1, nullptr, 1, 1, 1, nullptr, 1, 0, nullptr,
-                              4, out, record, &log);
+  ici3d_denoise_with_progress(point, 0, &noise, 1, 1, nullptr, 1, 1, 1, nullptr, 1, 0, nullptr, 4,
+                              out, record, &log);
   int32_t self = 0, count = 1;
   int32_t *list = &self;
   const std::string err = ici3d_test::capture_fd(2, [&] {
-    ici3d_denoise_with_progress(point, 1, &noise, 1, 1, &list, 1, 1, 1, &count, 1, 7, &self, 1,
-                                out, record, &log);
+    ici3d_denoise_with_progress(point, 1, &noise, 1, 1, &list, 1, 1, 1, &count, 1, 7, &self, 1, out,
+                                record, &log);
   });
   EXPECT_NE(err.find("parameter"), std::string::npos) << err;
   EXPECT_TRUE(log.done.empty());
@@ -153,7 +153,8 @@ void meet(int64_t, int64_t, void *user) {
   std::unique_lock<std::mutex> lock(m.mutex);
   ++m.arrived;
   m.cv.notify_all();
-  if (!m.cv.wait_for(lock, std::chrono::seconds(30), [&] { return m.arrived == 2; })) m.missed = true;
+  if (!m.cv.wait_for(lock, std::chrono::seconds(30), [&] { return m.arrived == 2; }))
+    m.missed = true;
 }
 
 TEST(DenoiseWithProgress, TwoPassesOnTwoThreadsRunAtTheSameTime) {
@@ -173,7 +174,9 @@ TEST(DenoiseWithProgress, TwoPassesOnTwoThreadsRunAtTheSameTime) {
   EXPECT_FALSE(meeting.missed);
   EXPECT_EQ(meeting.arrived, 2);
   for (int k = 0; k < 2; ++k) EXPECT_EQ(runs[k].result.hash(), kRoofHash[k]) << k;
-  const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+  const auto ms = [](Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+  };
   const Clock::time_point overlap_start = std::max(runs[0].start, runs[1].start);
   const Clock::time_point overlap_end = std::min(runs[0].end, runs[1].end);
   std::printf("passes: %.1f ms and %.1f ms, overlapping %.1f ms\n", ms(runs[0].end - runs[0].start),
