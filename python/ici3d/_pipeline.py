@@ -152,16 +152,6 @@ def _report_dict(value):
     return value
 
 
-def _check_destination(input, output, overwrite):
-    """Refuses a doomed write before the denoising rather than after it."""
-    if not os.path.exists(output):
-        return
-    if os.path.exists(input) and os.path.samefile(input, output):
-        raise _core.IoError(f"{output}: is the input file; refusing to replace it")
-    if not overwrite:
-        raise _core.IoError(f"{output}: file exists; refusing to replace it (pass overwrite=True)")
-
-
 def denoise_file(input, output, sigma=None, *, spacing=None, preset=_DEFAULT_PRESET,
                  passes=_DEFAULTS.passes, k=_DEFAULTS.k, base_size=_DEFAULTS.base_size,
                  num_scales=_DEFAULTS.num_scales, scale_ratio=_DEFAULTS.scale_ratio,
@@ -205,7 +195,6 @@ def denoise_file(input, output, sigma=None, *, spacing=None, preset=_DEFAULT_PRE
     options.output_displacement = "displacement" in extras
     options.output_normal = "normal" in extras
     _checks.callback(progress, "progress")
-    _check_destination(input, output, overwrite)
     report = _core.denoise_file(input, output, options, progress, bool(overwrite))
     _warn_non_finite(report)
     return _report_dict(report)

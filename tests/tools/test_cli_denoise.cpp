@@ -74,6 +74,21 @@ TEST_F(CliDenoise, StandardOutputCarriesOnlyThePointData) {
   EXPECT_EQ(read_cloud(path("piped.xyz")).size(), 6000u);
 }
 
+TEST_F(CliDenoise, StandardOutputTakesTheInputsFormatUnlessTold) {
+  run_ok("synth sphere s.pcd --points 2000 --noise 0.01 --no-clean -q");
+  const CliResult pcd = run_ok("denoise s.pcd - -q");
+  EXPECT_EQ(pcd.out.rfind("# .PCD", 0), 0u) << pcd.out.substr(0, 40);
+  write_file(path("piped.pcd"), pcd.out);
+  EXPECT_EQ(read_cloud(path("piped.pcd")).size(), 2000u);
+  // Standard input to standard output: the format read is the format written.
+  const CliResult through = run_ok("denoise - - -q", "s.pcd");
+  EXPECT_EQ(through.out.rfind("# .PCD", 0), 0u);
+  const CliResult told = run_ok("denoise s.pcd - -q --format xyz");
+  write_file(path("piped.xyz"), told.out);
+  EXPECT_EQ(read_cloud(path("piped.xyz")).size(), 2000u);
+  EXPECT_EQ(told.out.find("PCD"), std::string::npos);
+}
+
 TEST_F(CliDenoise, ProgressIsOneBarOnATerminal) {
   run_ok("synth sphere s.ply --points 10000 --noise 0.01 --no-clean -q");
   const CliResult shown = run_in_terminal("denoise s.ply out.ply");

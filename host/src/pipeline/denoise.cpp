@@ -236,12 +236,19 @@ void validate_options(const DenoiseOptions& o) {
   if (!(o.sigma >= 0) && !std::isnan(o.sigma)) fail("sigma must be >= 0");
   if (std::isnan(o.sigma) || std::isinf(o.sigma)) fail("sigma must be finite");
   if (std::isnan(o.spacing) || std::isinf(o.spacing)) fail("spacing must be finite");
-  if (o.passes < 1 || o.passes > 100) fail("passes must be 1..100");
-  if (o.k < 3 || o.k > 1000) fail("k must be 3..1000");
-  if (o.base_size < 1 || o.base_size > 1000) fail("base size must be 1..1000");
-  if (o.num_scales < 0 || o.num_scales > 30) fail("scales must be 0..30");
-  if (!(o.scale_ratio > 1.0) || !(o.scale_ratio <= 10.0)) fail("scale ratio must be in (1, 10]");
-  if (o.list_cap < 4 || o.list_cap > 100000) fail("list cap must be 4..100000");
+  auto range = [&](int value, OptionRange r, const char* name) {
+    if (value < r.min || value > r.max) {
+      fail(std::string(name) + " must be " + std::to_string(r.min) + ".." + std::to_string(r.max));
+    }
+  };
+  range(o.passes, kPassesRange, "passes");
+  range(o.k, kKRange, "k");
+  range(o.base_size, kBaseSizeRange, "base size");
+  range(o.num_scales, kScalesRange, "scales");
+  if (!(o.scale_ratio > 1.0) || !(o.scale_ratio <= kMaxScaleRatio)) {
+    fail("scale ratio must be in (1, " + std::to_string(static_cast<int>(kMaxScaleRatio)) + "]");
+  }
+  range(o.list_cap, kListCapRange, "list cap");
   if (o.preset != Preset::Detail && o.preset != Preset::Smooth) fail("preset must be detail or smooth");
   const double largest = o.base_size * std::pow(o.scale_ratio, o.num_scales);
   if (!(largest <= 1e4)) fail("the largest window (base size * ratio^scales) exceeds 10^4 spacings");
