@@ -4,8 +4,11 @@
 
 #include "ici3d.h"
 #include "internal/internal.h"
+#include "internal/layout.h"
 
 namespace {
+
+namespace layout = ici3d::layout;
 
 using ici3d::internal::idx;
 
@@ -70,10 +73,13 @@ void initialise(WorkArrays &w, std::size_t n, const float *noise_sigma, const fl
     w.weight_sums[i] = 0.0f;
     w.sigma_sq_sums[i] = 0.0f;
     w.contribution_counts[i] = 0.0f;
-    for (std::size_t d = 0; d < 4; ++d) w.direction_sigmas[d * n + i] = noise_sigma[i];
+    for (int64_t d = 0; d < 4; ++d) w.direction_sigmas[layout::direction_sigma(i, d, n)] = noise_sigma[i];
     for (std::size_t c = 0; c < 3; ++c) {
       denoised_points[3 * i + c] = 0.0f;
-      for (std::size_t d = 0; d < 4; ++d) w.direction_estimates[12 * i + 4 * c + d] = points[3 * i + c];
+      for (int64_t d = 0; d < 4; ++d) {
+        w.direction_estimates[layout::direction_estimate(i, c, d)] =
+            points[3 * i + c];
+      }
     }
   }
 }
@@ -92,12 +98,12 @@ int32_t find_self(int32_t *const *lists, const int32_t *counts, int32_t i) {
 void fuse_directions(const WorkArrays &w, std::size_t n, std::size_t i) {
   double weight[4];
   for (std::size_t d = 0; d < 4; ++d) {
-    const double s = static_cast<double>(w.direction_sigmas[d * n + i]);
+    const double s = static_cast<double>(w.direction_sigmas[layout::direction_sigma(i, d, n)]);
     weight[d] = 1.0 / (s * s);
   }
   const float total = static_cast<float>(((weight[0] + weight[1]) + weight[2]) + weight[3]);
   for (std::size_t c = 0; c < 3; ++c) {
-    const float *e = w.direction_estimates + 12 * i + 4 * c;
+    const float *e = w.direction_estimates + layout::direction_estimate(i, c, 0);
     const double sum = ((weight[0] * static_cast<double>(e[0]) + weight[1] * static_cast<double>(e[1])) +
                         weight[2] * static_cast<double>(e[2])) +
                        weight[3] * static_cast<double>(e[3]);
@@ -183,7 +189,7 @@ void ici3d::internal::run_main_loop(int32_t *const *ici_neighbors,
   // Phase 1: the ICI estimate of every point, in parallel.
 #pragma omp parallel for schedule(static)
   for (int32_t i = 0; i < n; ++i) {
-    for (std::size_t d = 0; d < 4; ++d) w.selected_counts[4 * idx(i) + d] = 1;
+    for (int64_t d = 0; d < 4; ++d) w.selected_counts[layout::selected_count(i, d)] = 1;
     const int32_t self_pos = find_self(ici_neighbors, ici_neighbor_counts, i);
     first_loop_omp(i, frame_matrices, axis_order, n, noise_sigma, points, ici_neighbors[i],
                    ici_neighbor_counts[i], max_selected, w.selected_counts, self_pos, num_scales,
@@ -196,7 +202,7 @@ void ici3d::internal::run_main_loop(int32_t *const *ici_neighbors,
   // (points ascending, directions ascending) is fixed.
   for (int32_t i = 0; i < n; ++i) {
     for (int32_t d = 0; d < 4; ++d) {
-      if (w.direction_fits[12 * idx(i) + 3 * idx(d) + 2] > 0.0f) {
+      if (w.direction_fits[layout::direction_fit(i, d, 2)] > 0.0f) {
         second_loop_no_omp(i, d, frame_matrices, axis_order, w.direction_fits,
                            w.selected_neighbors, n, w.selected_counts, max_selected, noise_sigma,
                            w.direction_estimates, points, w.direction_sigmas,

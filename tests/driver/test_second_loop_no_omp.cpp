@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "ici3d.h"
+#include "internal/layout.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ struct SpreadCase {
     estimates.assign(12 * n, 0.0f);
     for (int c = 0; c < 3; ++c) {
       for (int32_t i = 0; i < n; ++i) {
-        for (int d = 0; d < 4; ++d) estimates[12 * i + 4 * c + d] = points[3 * i + c];
+        for (int d = 0; d < 4; ++d) estimates[ici3d::layout::direction_estimate(i, c, d)] = points[3 * i + c];
       }
     }
     sigmas.assign(4 * n, sigma);
