@@ -1,6 +1,7 @@
 # Sources of the host library, for the main build and the fuzz build.
 set(ICI3D_HOST_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/src/version.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/src/points.cpp
   # Point cloud container and file formats (PLY, XYZ/TXT/CSV, PCD).
   ${CMAKE_CURRENT_LIST_DIR}/src/io/point_cloud.cpp
   ${CMAKE_CURRENT_LIST_DIR}/src/io/scalar.cpp

@@ -11,6 +11,7 @@
 #include "ici3d.h"
 #include "ici3d_host/estimate.h"
 #include "ici3d_host/neighbors.h"
+#include "ici3d_host/points.h"
 
 namespace ici3d::host {
 
@@ -39,50 +40,10 @@ class ThreadScope {
   int saved_;
 };
 
-bool is_finite_point(const double* p) {
-  return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
-}
-
-// The finite points of a cloud, by index.
-std::vector<size_t> finite_indices(const std::vector<double>& xyz) {
-  std::vector<size_t> out;
-  const size_t n = xyz.size() / 3;
-  out.reserve(n);
-  for (size_t i = 0; i < n; ++i) {
-    if (is_finite_point(&xyz[3 * i])) out.push_back(i);
-  }
-  return out;
-}
-
 std::vector<double> gather(const std::vector<double>& xyz, const std::vector<size_t>& which) {
   std::vector<double> out;
   out.reserve(3 * which.size());
   for (size_t i : which) out.insert(out.end(), &xyz[3 * i], &xyz[3 * i] + 3);
-  return out;
-}
-
-// Positions relative to the bounding-box centre, in float: coordinates of
-// 10^6 and more keep their precision this way.
-std::vector<float> recentred_floats(const std::vector<double>& xyz) {
-  double lo[3], hi[3];
-  for (int c = 0; c < 3; ++c) {
-    lo[c] = std::numeric_limits<double>::infinity();
-    hi[c] = -lo[c];
-  }
-  const size_t n = xyz.size() / 3;
-  for (size_t i = 0; i < n; ++i) {
-    for (int c = 0; c < 3; ++c) {
-      lo[c] = std::min(lo[c], xyz[3 * i + c]);
-      hi[c] = std::max(hi[c], xyz[3 * i + c]);
-    }
-  }
-  std::vector<float> out(xyz.size());
-  for (size_t i = 0; i < n; ++i) {
-    for (int c = 0; c < 3; ++c) {
-      const double centre = 0.5 * (lo[c] + hi[c]);
-      out[3 * i + c] = static_cast<float>(xyz[3 * i + c] - centre);
-    }
-  }
   return out;
 }
 
