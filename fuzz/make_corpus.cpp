@@ -441,7 +441,8 @@ void main_loop_seeds() {
   w.put(static_cast<int8_t>(p.num_scales));
   w.put(static_cast<int8_t>(p.base_size));
   w.put<int8_t>(32);
-  w.put_floats({0.55f, preselect_of(p), p.ratio, 1.0f, 0.06f, 0.5333f});
+  w.put_floats({ICI3D_GAMMA_DETAIL, preselect_of(p), p.ratio, 1.0f, ICI3D_REG_WEIGHT_DETAIL,
+                ICI3D_SIGMA_FACTOR});
   w.put_floats(pts);
   w.put_floats(std::vector<float>(static_cast<size_t>(n), p.cloud.noise));
   w.put_floats(frames);

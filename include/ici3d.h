@@ -11,10 +11,10 @@
  * `size_norm` is in 1/length^2 (a point density), so that window sizes
  * `base_size * scale_ratio^s / sqrt(size_norm)` come out in length units.
  *
- * Threading: `main_loop3_parallel` and the entry run their per-point phases
+ * Threading: `main_loop3_parallel` and the entries run their per-point phases
  * on OpenMP threads (the runtime's default thread count, static schedule);
- * their results do not depend on the number of threads. Every other function
- * is reentrant and may be called concurrently on distinct output arrays.
+ * their results do not depend on the number of threads. Every function is
+ * reentrant and may be called concurrently on distinct output arrays.
  */
 #ifndef ICI3D_H
 #define ICI3D_H
@@ -38,6 +38,21 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* ------------------------------------------------------------------------ */
+/* Presets                                                                   */
+/* ------------------------------------------------------------------------ */
+
+/* Values of the entry's parameter_set, and the constants each one selects:
+ * the ICI threshold gamma and the regularisation weight handed to
+ * main_loop3_parallel, and the noise update factor (the same for both). */
+#define ICI3D_PRESET_DETAIL 0 /* windows stop early at detail   */
+#define ICI3D_PRESET_SMOOTH 1 /* windows grow more readily      */
+#define ICI3D_GAMMA_DETAIL 0.55f
+#define ICI3D_GAMMA_SMOOTH 0.85f
+#define ICI3D_REG_WEIGHT_DETAIL 0.06f
+#define ICI3D_REG_WEIGHT_SMOOTH 0.06f
+#define ICI3D_SIGMA_FACTOR 0.5333f
 
 /* ------------------------------------------------------------------------ */
 /* Argument check of the entry                                               */
@@ -94,10 +109,9 @@ ICI3D_API const char *ici3d_describe_argument_error(int32_t code);
  * For every point (in index order, on the calling thread) builds a local frame
  * from its row of neighbor_table (see local_coordinate_for_ici_c), then runs
  * main_loop3_parallel with the ICI threshold gamma and the regularisation
- * weight taken from the preset `parameter_set`:
- *   0 ("detail"): gamma 0.55, reg_weight 0.06
- *   1 ("smooth"): gamma 0.85, reg_weight 0.06
- * and the noise update factor 0.5333.
+ * weight of the preset `parameter_set` (ICI3D_PRESET_DETAIL: ICI3D_GAMMA_DETAIL
+ * and ICI3D_REG_WEIGHT_DETAIL; ICI3D_PRESET_SMOOTH: ICI3D_GAMMA_SMOOTH and
+ * ICI3D_REG_WEIGHT_SMOOTH) and the noise update factor ICI3D_SIGMA_FACTOR.
  *
  * @param[in]  points              3*n float, point m at 3m..3m+2 (x, y, z).
  * @param[in]  n                   number of points.
@@ -124,7 +138,8 @@ ICI3D_API const char *ici3d_describe_argument_error(int32_t code);
  * @param[out] denoised_points     3*n float, interleaved like points.
  *
  * Side effects: prints "<pct>% of points processed " lines on standard output
- * after every 5000th point. Invalid arguments (see ici3d_check_arguments):
+ * after every 5000th point (ici3d_denoise_with_progress with a callback that
+ * prints them; <pct> is 100*(done-1)/n, two decimals). Invalid arguments (see ici3d_check_arguments):
  * nothing is read out of bounds, denoised_points receives a copy of points
  * (when both are non-null and n > 0), noise_sigma is left unchanged and one
  * line naming the problem goes to standard error. If working memory cannot be
@@ -136,6 +151,44 @@ ICI3D_API void square_neigh_ici_denoi_recur_pure_c_parallel(
     int32_t *const *ici_neighbors, float size_norm, float preselect_size, float scale_ratio,
     const int32_t *ici_neighbor_counts, int32_t max_selected, int32_t parameter_set,
     const int32_t *neighbor_table, int32_t K, float *denoised_points);
+
+/**
+ * Progress report of a denoising pass: `done` of `total` points have their
+ * ICI estimate (the pass's expensive phase); `user` is the pointer the caller
+ * handed over with the callback.
+ */
+typedef void (*ici3d_progress_fn)(int64_t done, int64_t total, void *user);
+
+/**
+ * The pass of square_neigh_ici_denoi_recur_pure_c_parallel, reporting its
+ * progress to a callback instead of standard output.
+ *
+ * The first fifteen parameters, the results, the argument check and the
+ * fallbacks are those of square_neigh_ici_denoi_recur_pure_c_parallel (which
+ * is this function with a callback that prints its progress lines); the
+ * results are bit-identical to it.
+ *
+ * @param[in] progress  called with done = 1000, 2000, ... below total and
+ *                      finally done = total (total = n), each value once, in
+ *                      increasing order; NULL reports nothing. It is not
+ *                      called for n = 0 or for invalid arguments.
+ * @param[in] user      handed to every call of progress, never dereferenced.
+ *
+ * Threads: progress is called from the pass's OpenMP threads (any of them,
+ * the calling thread included) while the pass runs, never after it returns.
+ * The calls of one pass are serialised (never concurrent) and `done` rises
+ * from one call to the next; the threads that reach a report while a call
+ * is running wait for it, so it should return quickly. It must not throw,
+ * nor longjmp out of the pass. The library holds no global state: passes
+ * running at the same time on other threads, each with its own arrays,
+ * callback and user pointer, do not wait for one another.
+ */
+ICI3D_API void ici3d_denoise_with_progress(
+    const float *points, int32_t n, float *noise_sigma, int32_t base_size, int32_t num_scales,
+    int32_t *const *ici_neighbors, float size_norm, float preselect_size, float scale_ratio,
+    const int32_t *ici_neighbor_counts, int32_t max_selected, int32_t parameter_set,
+    const int32_t *neighbor_table, int32_t K, float *denoised_points, ici3d_progress_fn progress,
+    void *user);
 
 /**
  * One denoising pass over precomputed frames.

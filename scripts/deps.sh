@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libgtest-dev libgmock-dev
+  libgtest-dev libgmock-dev nlohmann-json3-dev
   liblapack-dev
   libnanoflann-dev
   libcli11-dev libfmt-dev

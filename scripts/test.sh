@@ -6,15 +6,24 @@
 #   2. the same C++ tests under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   3. the library's tests under ThreadSanitizer (the parallel phases);
 #   4. a short smoke run of every fuzz harness over its corpus.
-# Usage: scripts/test.sh [plain|asan|tsan|fuzz ...]   (default: all four)
+# Usage: scripts/test.sh [--no-deps] [plain|asan|tsan|fuzz ...]   (default: all four)
+#   --no-deps  skip scripts/deps.sh (for machines where the packages it
+#              lists were installed by other means)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-stages=("$@")
+deps=1
+stages=()
+for arg in "$@"; do
+  case "$arg" in
+    --no-deps) deps=0 ;;
+    *) stages+=("$arg") ;;
+  esac
+done
 ((${#stages[@]})) || stages=(plain asan tsan fuzz)
 jobs=$(nproc)
 
-bash scripts/deps.sh
+((deps == 0)) || bash scripts/deps.sh
 
 for stage in "${stages[@]}"; do
   case "$stage" in

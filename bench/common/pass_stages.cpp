@@ -3,8 +3,11 @@
 #include <cmath>
 
 #include "ici3d.h"
+#include "internal/layout.h"
 
 namespace ici3d::bench {
+
+namespace layout = ici3d::layout;
 
 namespace {
 
@@ -65,9 +68,11 @@ EstimateArrays run_estimates(const PassInputs& in, const PassSettings& s, float 
   e.direction_estimates.resize(12 * n);
   e.direction_sigmas.resize(4 * n);
   for (size_t i = 0; i < n; ++i) {
-    for (size_t d = 0; d < 4; ++d) e.direction_sigmas[d * n + i] = in.noise[i];
+    for (size_t d = 0; d < 4; ++d) e.direction_sigmas[layout::direction_sigma(i, d, n)] = in.noise[i];
     for (size_t c = 0; c < 3; ++c) {
-      for (size_t d = 0; d < 4; ++d) e.direction_estimates[12 * i + 4 * c + d] = in.points[3 * i + c];
+      for (size_t d = 0; d < 4; ++d) {
+        e.direction_estimates[layout::direction_estimate(i, c, d)] = in.points[3 * i + c];
+      }
     }
   }
 #pragma omp parallel for schedule(static)
@@ -93,7 +98,7 @@ int64_t run_spreading(const PassInputs& in, const PassSettings&, const EstimateA
   int64_t calls = 0;
   for (int32_t i = 0; i < in.n; ++i) {
     for (int32_t d = 0; d < 4; ++d) {
-      if (!(e.direction_fits[12 * idx(i) + 3 * idx(d) + 2] > 0.0f)) continue;
+      if (!(e.direction_fits[layout::direction_fit(i, d, 2)] > 0.0f)) continue;
       second_loop_no_omp(i, d, in.frames.data(), in.axes.data(), e.direction_fits.data(),
                          e.selected_neighbors.data(), in.n, e.selected_counts.data(),
                          in.lists.longest, in.noise.data(), e.direction_estimates.data(),

@@ -8,21 +8,24 @@
 #include <cstdint>
 #include <vector>
 
+#include "ici3d.h"
+#include "ici3d_host/denoise.h"
 #include "ici3d_host/neighbors.h"
 
 namespace ici3d::bench {
 
-// The library's "detail" preset and noise update factor (see ici3d.h).
-inline constexpr float kDetailGamma = 0.55f;
-inline constexpr float kRegWeight = 0.06f;
-inline constexpr float kSigmaFactor = 0.5333f;
+// The library's "detail" preset and noise update factor.
+inline constexpr float kDetailGamma = ICI3D_GAMMA_DETAIL;
+inline constexpr float kRegWeight = ICI3D_REG_WEIGHT_DETAIL;
+inline constexpr float kSigmaFactor = ICI3D_SIGMA_FACTOR;
 
+// The shipped defaults of the pipeline, so that what is timed is what runs.
 struct PassSettings {
-  int k = 16;
-  int base_size = 2;
-  int num_scales = 3;
-  double scale_ratio = 1.5;
-  int list_cap = 256;
+  int k = host::DenoiseOptions{}.k;
+  int base_size = host::DenoiseOptions{}.base_size;
+  int num_scales = host::DenoiseOptions{}.num_scales;
+  double scale_ratio = host::DenoiseOptions{}.scale_ratio;
+  int list_cap = host::DenoiseOptions{}.list_cap;
   double spacing = 0;  // length units, > 0
   double sigma = 0;    // length units, > 0
   int threads = 0;

@@ -3,7 +3,6 @@ defaults and the results of the command-line tool."""
 
 import dataclasses
 import os
-import threading
 import warnings
 
 import numpy as np
@@ -13,11 +12,6 @@ from . import _checks, _core
 # The pipeline's own defaults, read once so that they are written nowhere else.
 _DEFAULTS = _core.DenoiseOptions()
 _DEFAULT_PRESET = _DEFAULTS.preset.name
-
-# The pipeline sends the process's standard output through a pipe while it
-# runs (to turn the library's progress lines into callbacks), which two
-# overlapping runs would tangle: runs from several threads take turns.
-RUN_LOCK = threading.Lock()
 
 #: Names accepted by ``denoise_file(extra=...)``: the per-point attributes
 #: added to the output file ("sigma" is stored as "noise_sigma", "normal"
@@ -86,28 +80,6 @@ def _options(sigma, spacing, preset, passes, k, base_size, num_scales, scale_rat
     return options
 
 
-class _MonotoneProgress:
-    """Passes on only increasing fractions (the library's parallel loop
-    reports them out of order) and makes sure the last one is 1.0."""
-
-    def __init__(self, callback):
-        self._callback = callback
-        self._done = 0.0
-
-    def __call__(self, fraction):
-        if fraction > self._done:
-            self._done = fraction
-            self._callback(fraction)
-
-    def finish(self):
-        self(1.0)
-
-
-def _progress_relay(progress):
-    _checks.callback(progress, "progress")
-    return None if progress is None else _MonotoneProgress(progress)
-
-
 def _warn_non_finite(report, stacklevel=3):
     if report.non_finite:
         warnings.warn(
@@ -158,7 +130,7 @@ def denoise(points, sigma=None, *, spacing=None, preset=_DEFAULT_PRESET, passes=
     Points with a NaN or infinite coordinate are returned unchanged and
     reported with a RuntimeWarning; clouds of fewer than three finite points
     are returned unchanged. The GIL is released during the calculation;
-    runs started from several threads take turns.
+    runs started from several threads run at the same time.
 
     Raises:
         TypeError: an argument of the wrong type or dtype.
@@ -169,12 +141,9 @@ def denoise(points, sigma=None, *, spacing=None, preset=_DEFAULT_PRESET, passes=
     scalar_sigma, point_sigma = _sigma_arguments(sigma, xyz.shape[0])
     options = _options(scalar_sigma, spacing, preset, passes, k, base_size, num_scales,
                        scale_ratio, list_cap, threads)
-    relay = _progress_relay(progress)
-    with RUN_LOCK:
-        out, final_sigma, report = _core.denoise_points(xyz, options, point_sigma, relay,
-                                                        bool(return_sigma))
-    if relay is not None:
-        relay.finish()
+    _checks.callback(progress, "progress")
+    out, final_sigma, report = _core.denoise_points(xyz, options, point_sigma, progress,
+                                                    bool(return_sigma))
     _warn_non_finite(report)
     return (out, final_sigma) if return_sigma else out
 
@@ -189,16 +158,6 @@ def _report_dict(value):
         return {name: _report_dict(getattr(value, name))
                 for name in dir(value) if not name.startswith("_")}
     return value
-
-
-def _check_destination(input, output, overwrite):
-    """Refuses a doomed write before the denoising rather than after it."""
-    if not os.path.exists(output):
-        return
-    if os.path.exists(input) and os.path.samefile(input, output):
-        raise _core.IoError(f"{output}: is the input file; refusing to replace it")
-    if not overwrite:
-        raise _core.IoError(f"{output}: file exists; refusing to replace it (pass overwrite=True)")
 
 
 def denoise_file(input, output, sigma=None, *, spacing=None, preset=_DEFAULT_PRESET,
@@ -243,12 +202,8 @@ def denoise_file(input, output, sigma=None, *, spacing=None, preset=_DEFAULT_PRE
     options.output_sigma = "sigma" in extras
     options.output_displacement = "displacement" in extras
     options.output_normal = "normal" in extras
-    relay = _progress_relay(progress)
-    _check_destination(input, output, overwrite)
-    with RUN_LOCK:
-        report = _core.denoise_file(input, output, options, relay, bool(overwrite))
-    if relay is not None:
-        relay.finish()
+    _checks.callback(progress, "progress")
+    report = _core.denoise_file(input, output, options, progress, bool(overwrite))
     _warn_non_finite(report)
     return _report_dict(report)
 

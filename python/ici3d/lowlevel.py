@@ -7,15 +7,19 @@ arrays. Candidate lists are given in CSR form: the list of point i is
 ``indices[indptr[i]:indptr[i + 1]]``. The GIL is released while the library
 runs.
 
-A pass that matches ici3d.denoise() on a cloud of spacing h::
+A pass that matches ici3d.denoise() with its default options on a cloud of
+spacing h and noise level s::
 
-    table = knn_table(points, 16)
+    table = knn_table(points, DEFAULTS.k)
     size_norm = 1 / h**2
-    preselect = 2 * 1.5**3 * h                  # largest window half-size
+    preselect = DEFAULTS.base_size * DEFAULTS.scale_ratio**DEFAULTS.num_scales * h
     indptr, indices = candidate_lists(points, preselect_radius(preselect))
     out, sigma = denoise_pass(points, np.full(len(points), s, np.float32), table,
                               indptr, indices, size_norm=size_norm,
                               preselect_size=preselect)
+
+(DEFAULTS holds the pipeline's defaults: k, base_size, num_scales,
+scale_ratio, list_cap, preset, passes.)
 
 (ici3d.denoise() also recentres the points, skips non-finite ones and keeps
 degenerate neighbourhoods in place.)
@@ -26,10 +30,13 @@ import math
 import numpy as np
 
 from . import _checks, _core
-from ._pipeline import _DEFAULTS, RUN_LOCK
+from ._pipeline import _DEFAULTS
 
 __all__ = ["denoise_pass", "local_frame", "eigeng", "knn_table", "candidate_lists",
-           "preselect_radius"]
+           "preselect_radius", "DEFAULTS"]
+
+#: The pipeline's default options (an ici3d._core.DenoiseOptions; read only).
+DEFAULTS = _DEFAULTS
 
 _PARAMETER_SETS = {"detail": 0, "smooth": 1}
 
@@ -78,7 +85,8 @@ def denoise_pass(points, noise_sigma, neighbor_table, indptr, indices, *, size_n
         TypeError: for non-numeric arrays or non-integer indices.
 
     The library prints a progress line on standard output after every
-    5000th point.
+    5000th point (as its entry square_neigh_ici_denoi_recur_pure_c_parallel
+    does).
     """
     args = _core.PassArguments()
     args.points = _checks.points(points, np.float32)
@@ -100,8 +108,7 @@ def denoise_pass(points, noise_sigma, neighbor_table, indptr, indices, *, size_n
     if max_selected is None:
         max_selected = _longest_list(args.indptr)
     args.max_selected = _checks.integer(max_selected, "max_selected")
-    with RUN_LOCK:  # its progress lines must not reach a running pipeline's pipe
-        return _core.square_neigh_ici_denoi_recur_pure_c_parallel(args)
+    return _core.square_neigh_ici_denoi_recur_pure_c_parallel(args)
 
 
 def local_frame(points, neighbor_table, i):

@@ -35,14 +35,12 @@ host::DenoiseReport denoise_file(const std::string& input, const std::string& ou
                                  bool overwrite) {
   ProgressRelay relay(progress);
   options.progress = relay.callback();
+  host::FileOptions file;
+  file.write.overwrite = overwrite;  // never the input: overwrite_source stays off
   host::DenoiseReport report;
   {
     py::gil_scoped_release release;
-    host::PointCloud cloud = host::read_point_cloud(input);
-    report = host::denoise(cloud, options);
-    host::WriteOptions write;
-    write.overwrite = overwrite;
-    host::write_point_cloud(output, cloud, write);
+    report = host::denoise_file(input, output, options, file).denoise;
   }
   relay.rethrow_if_failed();
   report.effective.progress = nullptr;

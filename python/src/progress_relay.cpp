@@ -12,7 +12,6 @@ host::ProgressCallback ProgressRelay::callback() {
 }
 
 void ProgressRelay::forward(const host::Progress& progress) {
-  const std::lock_guard<std::mutex> lock(mutex_);
   if (error_) return;
   py::gil_scoped_acquire gil;
   try {

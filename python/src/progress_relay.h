@@ -1,14 +1,14 @@
 #pragma once
 // Hands the pipeline's progress reports to a Python callable. Reports come
-// from a thread the pipeline owns while the calling thread has released the
-// GIL, so each call takes the GIL itself. An exception raised by the callable
+// from the pipeline's worker threads, one at a time and in rising order,
+// while the calling thread has released the GIL, so each call takes the GIL
+// itself. An exception raised by the callable
 // cannot stop the run; it is kept, later reports are dropped, and
 // rethrow_if_failed() raises it once the run is over.
 
 #include <pybind11/pybind11.h>
 
 #include <exception>
-#include <mutex>
 
 #include "ici3d_host/denoise.h"
 
@@ -34,7 +34,6 @@ class ProgressRelay {
   void forward(const host::Progress& progress);
 
   py::object callable_;
-  std::mutex mutex_;
   std::exception_ptr error_;
 };
 

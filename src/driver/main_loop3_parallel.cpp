@@ -1,12 +1,14 @@
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "ici3d.h"
 #include "internal/internal.h"
+#include "internal/layout.h"
 
 namespace {
+
+namespace layout = ici3d::layout;
 
 using ici3d::internal::idx;
 
@@ -71,10 +73,13 @@ void initialise(WorkArrays &w, std::size_t n, const float *noise_sigma, const fl
     w.weight_sums[i] = 0.0f;
     w.sigma_sq_sums[i] = 0.0f;
     w.contribution_counts[i] = 0.0f;
-    for (std::size_t d = 0; d < 4; ++d) w.direction_sigmas[d * n + i] = noise_sigma[i];
+    for (int64_t d = 0; d < 4; ++d) w.direction_sigmas[layout::direction_sigma(i, d, n)] = noise_sigma[i];
     for (std::size_t c = 0; c < 3; ++c) {
       denoised_points[3 * i + c] = 0.0f;
-      for (std::size_t d = 0; d < 4; ++d) w.direction_estimates[12 * i + 4 * c + d] = points[3 * i + c];
+      for (int64_t d = 0; d < 4; ++d) {
+        w.direction_estimates[layout::direction_estimate(i, c, d)] =
+            points[3 * i + c];
+      }
     }
   }
 }
@@ -89,23 +94,16 @@ int32_t find_self(int32_t *const *lists, const int32_t *counts, int32_t i) {
   return -1;
 }
 
-// The progress value is 100*i / n for the point i just finished.
-void print_progress(int32_t i, int32_t n) {
-  const float value = static_cast<float>(100 * static_cast<int64_t>(i)) / static_cast<float>(n);
-  std::printf("%.2f%% of points processed \n", static_cast<double>(value));
-  std::fflush(stdout);
-}
-
 // Inverse-variance fusion of the four direction estimates of point i.
 void fuse_directions(const WorkArrays &w, std::size_t n, std::size_t i) {
   double weight[4];
   for (std::size_t d = 0; d < 4; ++d) {
-    const double s = static_cast<double>(w.direction_sigmas[d * n + i]);
+    const double s = static_cast<double>(w.direction_sigmas[layout::direction_sigma(i, d, n)]);
     weight[d] = 1.0 / (s * s);
   }
   const float total = static_cast<float>(((weight[0] + weight[1]) + weight[2]) + weight[3]);
   for (std::size_t c = 0; c < 3; ++c) {
-    const float *e = w.direction_estimates + 12 * i + 4 * c;
+    const float *e = w.direction_estimates + layout::direction_estimate(i, c, 0);
     const double sum = ((weight[0] * static_cast<double>(e[0]) + weight[1] * static_cast<double>(e[1])) +
                         weight[2] * static_cast<double>(e[2])) +
                        weight[3] * static_cast<double>(e[3]);
@@ -168,14 +166,15 @@ float updated_sigma(const WorkArrays &w, std::size_t i, float sigma_factor, floa
 
 }  // namespace
 
-extern "C" void main_loop3_parallel(int32_t *const *ici_neighbors,
+void ici3d::internal::run_main_loop(int32_t *const *ici_neighbors,
                                     const int32_t *ici_neighbor_counts,
                                     const float *frame_matrices, const int32_t *axis_order,
                                     int32_t n, int32_t max_selected, float gamma,
                                     float preselect_size, float scale_ratio, float size_norm,
                                     float reg_weight, float sigma_factor, float *noise_sigma,
                                     const float *points, int32_t num_scales, int32_t base_size,
-                                    float *denoised_points) {
+                                    float *denoised_points, ici3d_progress_fn progress,
+                                    void *user) {
   if (n < 1) return;
   const std::size_t nn = idx(n);
   WorkArrays w;
@@ -185,24 +184,25 @@ extern "C" void main_loop3_parallel(int32_t *const *ici_neighbors,
     return;
   }
   initialise(w, nn, noise_sigma, points, denoised_points);
+  ici3d::internal::ProgressReporter reporter(progress, user, n);
 
   // Phase 1: the ICI estimate of every point, in parallel.
 #pragma omp parallel for schedule(static)
   for (int32_t i = 0; i < n; ++i) {
-    for (std::size_t d = 0; d < 4; ++d) w.selected_counts[4 * idx(i) + d] = 1;
+    for (int64_t d = 0; d < 4; ++d) w.selected_counts[layout::selected_count(i, d)] = 1;
     const int32_t self_pos = find_self(ici_neighbors, ici_neighbor_counts, i);
     first_loop_omp(i, frame_matrices, axis_order, n, noise_sigma, points, ici_neighbors[i],
                    ici_neighbor_counts[i], max_selected, w.selected_counts, self_pos, num_scales,
                    base_size, w.direction_sigmas, w.direction_estimates, w.direction_fits,
                    w.selected_neighbors, gamma, preselect_size, scale_ratio, size_norm);
-    if ((static_cast<int64_t>(i) + 1) % 5000 == 0) print_progress(i, n);
+    reporter.point_done();
   }
 
   // Phase 2, on this thread: windows overlap, so the order of the additions
   // (points ascending, directions ascending) is fixed.
   for (int32_t i = 0; i < n; ++i) {
     for (int32_t d = 0; d < 4; ++d) {
-      if (w.direction_fits[12 * idx(i) + 3 * idx(d) + 2] > 0.0f) {
+      if (w.direction_fits[layout::direction_fit(i, d, 2)] > 0.0f) {
         second_loop_no_omp(i, d, frame_matrices, axis_order, w.direction_fits,
                            w.selected_neighbors, n, w.selected_counts, max_selected, noise_sigma,
                            w.direction_estimates, points, w.direction_sigmas,
@@ -225,4 +225,19 @@ extern "C" void main_loop3_parallel(int32_t *const *ici_neighbors,
   for (int32_t i = 0; i < n; ++i) {
     noise_sigma[i] = updated_sigma(w, idx(i), sigma_factor, sigma_first, noise_sigma);
   }
+}
+
+extern "C" void main_loop3_parallel(int32_t *const *ici_neighbors,
+                                    const int32_t *ici_neighbor_counts,
+                                    const float *frame_matrices, const int32_t *axis_order,
+                                    int32_t n, int32_t max_selected, float gamma,
+                                    float preselect_size, float scale_ratio, float size_norm,
+                                    float reg_weight, float sigma_factor, float *noise_sigma,
+                                    const float *points, int32_t num_scales, int32_t base_size,
+                                    float *denoised_points) {
+  ici3d::internal::run_main_loop(ici_neighbors, ici_neighbor_counts, frame_matrices, axis_order,
+                                 n, max_selected, gamma, preselect_size, scale_ratio, size_norm,
+                                 reg_weight, sigma_factor, noise_sigma, points, num_scales,
+                                 base_size, denoised_points, ici3d::internal::print_progress_line,
+                                 nullptr);
 }

@@ -2,8 +2,11 @@
 
 #include "ici3d.h"
 #include "internal/internal.h"
+#include "internal/layout.h"
 
 namespace {
+
+namespace layout = ici3d::layout;
 
 using ici3d::internal::idx;
 
@@ -70,18 +73,17 @@ extern "C" void second_loop_no_omp(int32_t i, int32_t d, const float *frame_matr
                                    float *weight_sums, float *sigma_sq_sums,
                                    float *contribution_counts) {
   const int64_t ii = i;
-  const int64_t o = 4 * ii + d;
-  const int32_t m = selected_counts[idx(o)];
+  const int32_t m = selected_counts[layout::selected_count(ii, d)];
   const int32_t *axes = axis_order + 3 * idx(ii);
   // An empty window, one longer than its row, or a broken axis order
   // contributes nothing.
   if (m <= 0 || m > max_selected || !ici3d::internal::is_axis_permutation(axes)) return;
-  const int32_t *members = selected_neighbors + idx(o * max_selected);
+  const int32_t *members = selected_neighbors + layout::selected_row(ii, d, max_selected);
 
   Plane plane;
-  global_unit_normal(frame_matrices + 9 * idx(ii), axes, direction_fits + idx(12 * ii + 3 * d),
+  global_unit_normal(frame_matrices + 9 * idx(ii), axes, direction_fits + layout::direction_fit(ii, d),
                      plane.normal);
-  for (int c = 0; c < 3; ++c) plane.estimate[c] = direction_estimates[idx(12 * ii + 4 * c + d)];
+  for (int c = 0; c < 3; ++c) plane.estimate[c] = direction_estimates[layout::direction_estimate(ii, c, d)];
   const float w = plane_weight(plane, members, m, points, noise_sigma);
 
   const float nx = plane.normal[0], ny = plane.normal[1], nz = plane.normal[2];
@@ -91,7 +93,7 @@ extern "C" void second_loop_no_omp(int32_t i, int32_t d, const float *frame_matr
   const float ex = plane.estimate[0], ey = plane.estimate[1], ez = plane.estimate[2];
   const float rhs[3] = {((ex * xx + ey * xy) + ez * xz) * w, ((ex * xy + ey * yy) + ez * yz) * w,
                         ((ex * xz + ey * yz) + ez * zz) * w};
-  const double sigma_e = static_cast<double>(direction_sigmas[idx(static_cast<int64_t>(d) * n + ii)]);
+  const double sigma_e = static_cast<double>(direction_sigmas[layout::direction_sigma(ii, d, n)]);
   const double sigma_e_sq = sigma_e * sigma_e;
 
   for (int32_t k = 0; k < m; ++k) {

@@ -3,8 +3,11 @@
 
 #include "ici3d.h"
 #include "internal/internal.h"
+#include "internal/layout.h"
 
 namespace {
+
+namespace layout = ici3d::layout;
 
 using ici3d::internal::idx;
 
@@ -75,9 +78,10 @@ struct Outputs {
 // A direction starts with point i as its own first window member and a zero
 // fit record, which marks it as not (yet) accepted.
 void start_direction(const PointContext &ctx, const Outputs &out, int32_t d) {
-  const int64_t o = 4 * static_cast<int64_t>(ctx.i) + d;
-  if (ctx.max_selected >= 1) out.selected_neighbors[idx(o * ctx.max_selected)] = ctx.i;
-  float *fit = out.direction_fits + idx(12 * static_cast<int64_t>(ctx.i) + 3 * d);
+  if (ctx.max_selected >= 1) {
+    out.selected_neighbors[layout::selected_row(ctx.i, d, ctx.max_selected)] = ctx.i;
+  }
+  float *fit = out.direction_fits + layout::direction_fit(ctx.i, d);
   fit[0] = 0.0f;
   fit[1] = 0.0f;
   fit[2] = 0.0f;
@@ -121,14 +125,14 @@ void accept_scale(const PointContext &ctx, const Outputs &out, int32_t d, float 
   e[ctx.axes[2]] = est;
   const float *r = ctx.frame;
   for (int c = 0; c < 3; ++c) {
-    out.direction_estimates[idx(12 * i + 4 * c + d)] =
+    out.direction_estimates[layout::direction_estimate(i, c, d)] =
         ((e[0] * r[c] + e[1] * r[3 + c]) + e[2] * r[6 + c]) + ctx.points[idx(3 * i + c)];
   }
-  int32_t *row = out.selected_neighbors + idx((4 * i + d) * ctx.max_selected);
+  int32_t *row = out.selected_neighbors + layout::selected_row(i, d, ctx.max_selected);
   for (int32_t k = 0; k < size; ++k) row[k] = ctx.list[members[k]];
-  out.selected_counts[idx(4 * i + d)] = size;
-  out.direction_sigmas[idx(static_cast<int64_t>(d) * ctx.n + i)] = sigma;
-  float *dst = out.direction_fits + idx(12 * i + 3 * d);
+  out.selected_counts[layout::selected_count(i, d)] = size;
+  out.direction_sigmas[layout::direction_sigma(i, d, ctx.n)] = sigma;
+  float *dst = out.direction_fits + layout::direction_fit(i, d);
   dst[0] = fit[0];
   dst[1] = fit[1];
   dst[2] = fit[2];

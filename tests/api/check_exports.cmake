@@ -12,7 +12,7 @@ foreach(line IN LISTS lines)
 endforeach()
 list(REMOVE_DUPLICATES found)
 list(SORT found)
-set(expected eigeng find_index_square4 first_loop_omp ici3d_check_arguments
+set(expected eigeng find_index_square4 first_loop_omp ici3d_check_arguments ici3d_denoise_with_progress
   ici3d_describe_argument_error local_coordinate_for_ici_c main_loop3_parallel
   polynomkernel_single_est_ord1 second_loop_no_omp square_neigh_ici_denoi_recur_pure_c_parallel)
 list(SORT expected)

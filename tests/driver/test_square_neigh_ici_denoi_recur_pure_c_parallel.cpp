@@ -71,13 +71,14 @@ TEST(Entry, RunsTheMainLoopOverTransposedFramesWithThePresetValues) {
       for (int c = 0; c < 3; ++c) frames[9 * i + 3 * r + c] = f[3 * c + r];
     }
   }
-  const float gammas[2] = {0.55f, 0.85f};
+  const float gammas[2] = {ICI3D_GAMMA_DETAIL, ICI3D_GAMMA_SMOOTH};
+  const float reg_weights[2] = {ICI3D_REG_WEIGHT_DETAIL, ICI3D_REG_WEIGHT_SMOOTH};
   std::vector<float> results[2];
   for (int32_t set = 0; set < 2; ++set) {
     std::vector<float> noise_ref = e.noise, expected(3 * n);
     main_loop3_parallel(e.candidates.pointers.data(), e.candidates.counts.data(), frames.data(),
                         axes.data(), n, e.candidates.longest, gammas[set], e.preselect(),
-                        e.scale_ratio, e.size_norm(), 0.06f, 0.5333f, noise_ref.data(),
+                        e.scale_ratio, e.size_norm(), reg_weights[set], ICI3D_SIGMA_FACTOR, noise_ref.data(),
                         e.cloud.points.data(), e.num_scales, e.base_size, expected.data());
     std::vector<float> noise_in = e.noise;
     results[set] = e.run(e.cloud.points, set);

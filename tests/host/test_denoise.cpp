@@ -1,7 +1,11 @@
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -132,24 +136,49 @@ TEST(Denoise, ReportsProgressAndKeepsStdoutClean) {
   o.progress = [&](const Progress& p) { overall.push_back(p.overall); };
   const std::string out = ici3d_test::capture_stdout([&] { denoise_positions(xyz, o); });
   EXPECT_EQ(out, "");
-  ASSERT_EQ(overall.size(), 6u);  // two library lines and the end, per pass
-  EXPECT_TRUE(std::is_sorted(overall.begin(), overall.end()));
+  // Per pass: after 1000, 2000, ... 12000 points and at 12100.
+  ASSERT_EQ(overall.size(), 26u);
+  EXPECT_DOUBLE_EQ(overall[0], 0.5 * 1000 / 12100);
+  EXPECT_EQ(overall[12], 0.5);
+  EXPECT_DOUBLE_EQ(overall[13], 0.5 + 0.5 * 1000 / 12100);
+  EXPECT_TRUE(std::adjacent_find(overall.begin(), overall.end(), std::greater_equal<double>()) ==
+              overall.end());
   EXPECT_EQ(overall.back(), 1.0);
 }
 
-TEST(Denoise, ConcurrentRunsFinishWithTheirOwnResults) {
-  // Both runs redirect standard output for the library's progress lines.
-  const std::vector<double> a0 = noisy_patch(75, 0.05, 0.004, 7);
-  const std::vector<double> b0 = noisy_patch(75, 0.05, 0.004, 8);
-  std::vector<double> a_alone = a0, b_alone = b0;
-  denoise_positions(a_alone, {});
-  denoise_positions(b_alone, {});
-  std::vector<double> a = a0, b = b0;
-  std::thread other([&] { denoise_positions(b, {}); });
-  denoise_positions(a, {});
-  other.join();
-  EXPECT_EQ(a, a_alone);
-  EXPECT_EQ(b, b_alone);
+// Two runs on two threads: the first progress report of each waits until the
+// other run has reported too, so both finish only if they run at the same
+// time (runs taking turns would leave one waiting until the timeout).
+TEST(Denoise, ConcurrentRunsOverlapAndFinishWithTheirOwnResults) {
+  const std::vector<double> clouds[2] = {noisy_patch(75, 0.05, 0.004, 7),
+                                         noisy_patch(75, 0.05, 0.004, 8)};
+  std::vector<double> alone[2] = {clouds[0], clouds[1]};
+  for (auto& c : alone) denoise_positions(c, {});
+
+  std::mutex mutex;
+  std::condition_variable cv;
+  int arrived = 0;
+  bool missed = false;
+  std::vector<double> results[2] = {clouds[0], clouds[1]};
+  std::vector<std::thread> threads;
+  for (int k = 0; k < 2; ++k) {
+    threads.emplace_back([&, k] {
+      DenoiseOptions o;
+      bool first = true;
+      o.progress = [&](const Progress&) {
+        if (!first) return;
+        first = false;
+        std::unique_lock<std::mutex> lock(mutex);
+        ++arrived;
+        cv.notify_all();
+        if (!cv.wait_for(lock, std::chrono::seconds(30), [&] { return arrived == 2; })) missed = true;
+      };
+      denoise_positions(results[k], o);
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_FALSE(missed);
+  for (int k = 0; k < 2; ++k) EXPECT_EQ(results[k], alone[k]) << k;
 }
 
 TEST(Denoise, RejectsOptionsThatCannotWork) {

@@ -7,9 +7,12 @@
 #include <gtest/gtest.h>
 
 #include "ici3d.h"
+#include "internal/layout.h"
 #include "test_util.h"
 
 namespace {
+
+namespace layout = ici3d::layout;
 
 constexpr float kSentinel = -1234.5f;
 constexpr int32_t kIntSentinel = -777;
@@ -71,12 +74,14 @@ struct IciCase {
                    neighbors.data(), gamma, 100.0f, 2.0f, 1.0f);
   }
 
-  float sigma(int d) const { return sigmas[static_cast<size_t>(d) * n()]; }
-  bool accepted(int d) const { return fits[3 * d + 2] == 1.0f; }
-  float estimate(int d, int c) const { return estimates[4 * c + d]; }
+  // Point 0's entries of the working arrays.
+  float sigma(int d) const { return sigmas[layout::direction_sigma(0, d, n())]; }
+  float fit(int d, int k) const { return fits[layout::direction_fit(0, d, k)]; }
+  bool accepted(int d) const { return fit(d, 2) == 1.0f; }
+  float estimate(int d, int c) const { return estimates[layout::direction_estimate(0, c, d)]; }
   std::vector<int32_t> members(int d) const {
-    const auto *row = neighbors.data() + static_cast<size_t>(d) * max_selected;
-    return std::vector<int32_t>(row, row + counts[d]);
+    const auto *row = neighbors.data() + layout::selected_row(0, d, max_selected);
+    return std::vector<int32_t>(row, row + counts[layout::selected_count(0, d)]);
   }
 };
 
@@ -92,7 +97,7 @@ TEST(FirstLoop, ExactPlaneAcceptsEveryScaleWithEnoughPoints) {
   c.run();
   for (int d = 0; d < 4; ++d) {
     ASSERT_TRUE(c.accepted(d)) << d;
-    EXPECT_EQ(c.counts[d], 65) << d;  // all 64 points of the quadrant plus point 0
+    EXPECT_EQ(c.counts[layout::selected_count(0, d)], 65) << d;  // all 64 points of the quadrant plus point 0
     EXPECT_EQ(c.members(d)[0], 0);
     for (int k = 0; k < 3; ++k) EXPECT_EQ(c.estimate(d, k), 0.0f);
     EXPECT_GT(c.sigma(d), 0.0f);
@@ -151,11 +156,11 @@ TEST(FirstLoop, QuadrantWithTooFewPointsKeepsItsPreviousOutputs) {
   c.run();
   EXPECT_TRUE(c.accepted(0));
   for (int d = 1; d < 4; ++d) {
-    EXPECT_EQ(c.fits[3 * d], 0.0f);
-    EXPECT_EQ(c.fits[3 * d + 2], 0.0f);
-    EXPECT_EQ(c.neighbors[static_cast<size_t>(d) * c.max_selected], 0);  // point 0 itself
-    EXPECT_EQ(c.neighbors[static_cast<size_t>(d) * c.max_selected + 1], kIntSentinel);
-    EXPECT_EQ(c.counts[d], 1);
+    EXPECT_EQ(c.fit(d, 0), 0.0f);
+    EXPECT_EQ(c.fit(d, 2), 0.0f);
+    EXPECT_EQ(c.neighbors[layout::selected_row(0, d, c.max_selected)], 0);  // point 0 itself
+    EXPECT_EQ(c.neighbors[layout::selected_row(0, d, c.max_selected) + 1], kIntSentinel);
+    EXPECT_EQ(c.counts[layout::selected_count(0, d)], 1);
     EXPECT_EQ(c.sigma(d), kSentinel);
     EXPECT_EQ(c.estimate(d, 0), kSentinel);
   }
@@ -211,7 +216,7 @@ TEST(FirstLoop, InvalidSelfPositionOrAxisOrderOnlyStartsTheDirections) {
     if (variant == 2) c.axes.assign(3 * c.n(), 0);  // not a permutation
     c.run(variant == 0 ? -1 : (variant == 1 ? 1000 : 0));
     for (int d = 0; d < 4; ++d) {
-      EXPECT_EQ(c.fits[3 * d + 2], 0.0f);
+      EXPECT_EQ(c.fit(d, 2), 0.0f);
       EXPECT_EQ(c.neighbors[static_cast<size_t>(d) * c.max_selected], 0);
       EXPECT_EQ(c.sigma(d), kSentinel);
       EXPECT_EQ(c.estimate(d, 0), kSentinel);

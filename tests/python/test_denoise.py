@@ -165,7 +165,7 @@ class TestDenoiseFile:
         ici3d.write(target, cloud[:10])
         with pytest.raises(ici3d.IoError, match="file exists"):
             ici3d.denoise_file(source, target)
-        with pytest.raises(OSError, match="is the input file"):
+        with pytest.raises(OSError, match="is the file the cloud was read from"):
             ici3d.denoise_file(source, source, overwrite=True)
         ici3d.denoise_file(source, target, overwrite=True)
         assert len(ici3d.read(target)) == 50

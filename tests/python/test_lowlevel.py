@@ -21,7 +21,7 @@ def centred_cloud(n=1500):
     return points
 
 
-DEFAULTS = ici3d._core.DenoiseOptions()
+DEFAULTS = ici3d.lowlevel.DEFAULTS
 
 
 def pipeline_inputs(points, k=DEFAULTS.k):

@@ -65,3 +65,34 @@ def test_concurrent_runs_finish_with_their_own_results():
     for (_, result), want in zip(runs, expected + expected[:1]):
         assert same_bits(result["value"], want)
     assert fractions[-1] == 1.0
+
+
+def test_two_runs_overlap_in_time():
+    # The first progress report of each run waits for the other run's first
+    # report: both finish only if they run at the same time (runs taking
+    # turns would leave the barrier broken after its timeout).
+    clouds = [wavy_surface(3000, seed=s) for s in (4, 5)]
+    expected = [ici3d.denoise(c) for c in clouds]
+    barrier = threading.Barrier(2, timeout=30)
+    met = []
+
+    def meet_once(fractions):
+        def progress(fraction):
+            if not fractions:
+                barrier.wait()
+                met.append(time.perf_counter())
+            fractions.append(fraction)
+        return progress
+
+    fractions = [[], []]
+    runs = [start_thread(lambda k=k: ici3d.denoise(clouds[k], progress=meet_once(fractions[k])))
+            for k in (0, 1)]
+    for thread, _ in runs:
+        thread.join(timeout=120)
+        assert not thread.is_alive(), "a denoise run did not finish"
+    assert not barrier.broken
+    assert len(met) == 2
+    for (_, result), want in zip(runs, expected):
+        assert same_bits(result["value"], want)
+    for f in fractions:
+        assert f == sorted(set(f)) and f[-1] == 1.0

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <stdlib.h>
 #include <sys/wait.h>
 
@@ -34,21 +35,22 @@ inline void write_file(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-// Every value of the JSON member `"key": value`, as text, in order.
-inline std::vector<std::string> json_values(const std::string& json, const std::string& key) {
-  std::vector<std::string> values;
-  const std::string marker = "\"" + key + "\": ";
-  for (size_t at = json.find(marker); at != std::string::npos; at = json.find(marker, at + 1)) {
-    const size_t start = at + marker.size();
-    values.push_back(json.substr(start, json.find_first_of(",\n", start) - start));
+// Every value of the member `key`, at any depth, in document order.
+inline void json_find(const nlohmann::json& j, const std::string& key,
+                      std::vector<nlohmann::json>& out) {
+  if (j.is_object()) {
+    for (const auto& [name, value] : j.items()) {
+      if (name == key) out.push_back(value);
+      json_find(value, key, out);
+    }
+  } else if (j.is_array()) {
+    for (const auto& value : j) json_find(value, key, out);
   }
-  return values;
 }
-
-// The first value of the member, or "" when absent.
-inline std::string json_value(const std::string& json, const std::string& key) {
-  const std::vector<std::string> values = json_values(json, key);
-  return values.empty() ? "" : values.front();
+inline std::vector<nlohmann::json> json_find(const std::string& text, const std::string& key) {
+  std::vector<nlohmann::json> out;
+  json_find(nlohmann::json::parse(text), key, out);
+  return out;
 }
 
 // Each test gets a fresh folder, the working directory of every run.

@@ -17,8 +17,8 @@ uint32_t big_endian_u32(const std::string& bytes, size_t at) {
 // Mean distances printed by `compare --json`, in input order.
 std::vector<double> mean_distances(const std::string& json) {
   std::vector<double> means;
-  for (const std::string& value : json_values(json, "mean_distance"))
-    means.push_back(std::stod(value));
+  for (const nlohmann::json& value : json_find(json, "mean_distance"))
+    means.push_back(value.get<double>());
   return means;
 }
 
@@ -80,10 +80,11 @@ TEST_F(CliInfo, DescribesCountsBoundsAttributesAndEstimates) {
         "bounds max:  9 9 0", "spacing:     1", "duplicates:  0"})
     EXPECT_NE(text.out.find(expected), std::string::npos) << expected << "\n" << text.out;
   const CliResult json = run_ok("info grid.ply --json");
-  EXPECT_NE(json.out.find("\"points\": 100"), std::string::npos);
-  EXPECT_NE(json.out.find("\"name\": \"red\",\n      \"type\": \"uint8\""), std::string::npos)
-      << json.out;
-  EXPECT_NE(json.out.find("\"degenerate_fraction\": 0"), std::string::npos);
+  EXPECT_EQ(json_find(json.out, "points"), std::vector<nlohmann::json>{100});
+  const std::vector<nlohmann::json> attributes = json_find(json.out, "attributes");
+  ASSERT_EQ(attributes.size(), 1u) << json.out;
+  EXPECT_EQ(attributes[0].at(0), (nlohmann::json{{"name", "red"}, {"type", "uint8"}})) << json.out;
+  EXPECT_EQ(json_find(json.out, "degenerate_fraction"), std::vector<nlohmann::json>{0});
   EXPECT_TRUE(json.err.empty());
 }
 

@@ -34,7 +34,7 @@ TEST_F(CliUsage, BadCommandLinesAreUsageErrors) {
        {"", "frobnicate", "denoise grid.ply", "denoise grid.ply out.ply --bogus",
         "denoise grid.ply out.ply --passes 0", "denoise grid.ply out.ply --preset x",
         "denoise grid.ply out.ply --extra sigma,bogus", "denoise grid.ply out.ply --scale-ratio 1",
-        "denoise grid.ply out.ply --sigma -1", "denoise grid.ply out.unknown", "denoise grid.ply -",
+        "denoise grid.ply out.ply --sigma -1", "denoise grid.ply out.unknown", "synth sphere -",
         "synth torus t.ply", "render grid.ply", "render grid.ply -o a.png --labels a,b",
         "compare grid.ply"}) {
     const CliResult result = run(args);
@@ -47,7 +47,7 @@ TEST_F(CliUsage, BadCommandLinesAreUsageErrors) {
 
 TEST_F(CliUsage, MessagesNameTheOffendingOption) {
   EXPECT_NE(run("denoise grid.ply out.ply --passes 0").err.find("--passes"), std::string::npos);
-  EXPECT_NE(run("denoise grid.ply - ").err.find("--format"), std::string::npos);
+  EXPECT_NE(run("synth sphere - ").err.find("--format"), std::string::npos);
 }
 
 TEST_F(CliUsage, UnreadableInputsAreInputErrors) {

@@ -3,7 +3,6 @@
 #include <omp.h>
 
 #include <CLI/CLI.hpp>
-#include <chrono>
 #include <memory>
 
 #include "cli_common.h"
@@ -15,12 +14,6 @@
 namespace ici3d::cli {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 struct DenoiseArgs {
   std::string input, output;
@@ -38,7 +31,8 @@ struct Timings {
 void add_options(CLI::App& app, DenoiseArgs& a) {
   app.add_option("IN", a.input, "Noisy cloud (.ply .pcd .xyz .txt .csv .pts; - for standard input)")
       ->required();
-  app.add_option("OUT", a.output, "Denoised cloud; - for standard output (needs --format)")
+  app.add_option("OUT", a.output,
+                 "Denoised cloud; - for standard output (in the input's format unless --format)")
       ->required();
   app.add_option("--sigma", a.options.sigma,
                  "Noise standard deviation, in the cloud's length unit; 0 estimates it")
@@ -52,17 +46,17 @@ void add_options(CLI::App& app, DenoiseArgs& a) {
       ->check(CLI::IsMember({"detail", "smooth"}))
       ->capture_default_str();
   app.add_option("--passes", a.options.passes, "Denoising passes, each on the previous result")
-      ->check(CLI::Range(1, 100))
+      ->check(CLI::Range(host::kPassesRange.min, host::kPassesRange.max))
       ->capture_default_str();
   app.add_option("--k", a.options.k, "Neighbours (the point included) of each local frame")
-      ->check(CLI::Range(3, 1000))
+      ->check(CLI::Range(host::kKRange.min, host::kKRange.max))
       ->capture_default_str();
   app.add_option("--base-size", a.options.base_size,
                  "Half-size of the smallest window, in spacings")
-      ->check(CLI::Range(1, 1000))
+      ->check(CLI::Range(host::kBaseSizeRange.min, host::kBaseSizeRange.max))
       ->capture_default_str();
   app.add_option("--scales", a.options.num_scales, "Window sizes tried beyond the smallest")
-      ->check(CLI::Range(0, 30))
+      ->check(CLI::Range(host::kScalesRange.min, host::kScalesRange.max))
       ->capture_default_str();
   app.add_option("--scale-ratio", a.options.scale_ratio,
                  "Growth of the window from one size to the next")
@@ -70,7 +64,7 @@ void add_options(CLI::App& app, DenoiseArgs& a) {
   app.add_option(
          "--list-cap", a.options.list_cap,
          "Most candidates per window (bounds memory, about 20 bytes per candidate and point)")
-      ->check(CLI::Range(4, 100000))
+      ->check(CLI::Range(host::kListCapRange.min, host::kListCapRange.max))
       ->capture_default_str();
   app.add_option("--threads", a.options.threads, "Threads; 0 uses every core")
       ->check(CLI::NonNegativeNumber)
@@ -121,19 +115,6 @@ void check_paths(const DenoiseArgs& a) {
     check_output_path(a.output, a.force, "OUT", {a.input});
   }
   if (!a.report.empty()) check_output_path(a.report, a.force, "--report", {a.input});
-}
-
-// New attributes must not collide with attributes the cloud already has.
-void check_extra_attributes(const host::PointCloud& cloud, const DenoiseArgs& a) {
-  std::vector<std::string> added;
-  if (a.options.output_sigma) added.push_back("noise_sigma");
-  if (a.options.output_displacement) added.push_back("displacement");
-  if (a.options.output_normal) added.insert(added.end(), {"nx", "ny", "nz"});
-  for (const std::string& name : added) {
-    if (cloud.find_attribute(name))
-      throw InputError(a.input + ": already has an attribute '" + name +
-                       "'; leave it out of --extra or remove it first");
-  }
 }
 
 std::string describe_attributes(const host::PointCloud& cloud) {
@@ -213,7 +194,7 @@ void write_passes(JsonWriter& json, const host::DenoiseReport& r) {
   json.end_array();
 }
 
-std::string report_json(const DenoiseArgs& a, const host::PointCloud& cloud,
+std::string report_json(const DenoiseArgs& a, const std::vector<std::string>& attributes,
                         const host::DenoiseReport& r, const Timings& t, host::Format format) {
   JsonWriter json;
   json.begin_object();
@@ -221,7 +202,7 @@ std::string report_json(const DenoiseArgs& a, const host::PointCloud& cloud,
   json.member("input", a.input).member("output", a.output);
   json.member("output_format", format_label(format));
   json.key("attributes").begin_array();
-  for (const host::Attribute& attribute : cloud.attributes) json.value(attribute.name);
+  for (const std::string& name : attributes) json.value(name);
   json.end_array();
   write_parameters(json, r);
   json.key("estimates").begin_object();
@@ -250,39 +231,51 @@ std::string report_json(const DenoiseArgs& a, const host::PointCloud& cloud,
 
 void run_denoise(DenoiseArgs& a, const Console& console) {
   finish_options(a);
-  const host::Format format = output_format(a.output, a.format, "OUT");
+  // Standard output without --format gets the input's own format.
+  const bool format_of_input = a.output == "-" && a.format.empty();
+  const host::Format format =
+      format_of_input ? host::Format::Auto : output_format(a.output, a.format, "OUT");
   check_paths(a);
 
-  auto start = Clock::now();
-  host::PointCloud cloud = load_cloud(a.input);
-  Timings timings;
-  timings.read = seconds_since(start);
-  check_extra_attributes(cloud, a);
-  console.note("{}: {}, {}", a.input, count_of(cloud.size(), "point"), describe_attributes(cloud));
-  console.detail("read in {:.2f} s", timings.read);
-
+  host::FileOptions file;
+  file.write.format = format;
+  if (!a.encoding.empty()) file.write.encoding = encoding_from_name(a.encoding);
+  file.write.overwrite = a.force || a.in_place;
+  file.write.overwrite_source = a.in_place;
+  // The paths were checked above, so a file error before the cloud is read
+  // is the input's, and one after it the output's.
+  bool read = false;
+  file.on_read = [&](const host::PointCloud& cloud) {
+    read = true;
+    console.note("{}: {}, {}", a.input, count_of(cloud.size(), "point"),
+                 describe_attributes(cloud));
+  };
   ProgressDisplay progress(ProgressDisplay::mode_for(console.quiet()), "denoising");
   a.options.progress = [&progress](const host::Progress& p) { progress.update(p); };
-  host::DenoiseReport report;
+  host::FileReport r;
   try {
-    report = host::denoise(cloud, a.options);
+    r = host::denoise_file(a.input, a.output, a.options, file);
   } catch (const host::DenoiseError& e) {
+    throw InputError(e.what());
+  } catch (const host::IoError& e) {
+    if (read) throw OutputError(e.what());
+    throw InputError(e.what());
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    if (read) throw;
     throw InputError(a.input + ": " + e.what());
   }
   progress.finish();
-  print_summary(console, report);
-
-  host::WriteOptions write;
-  write.format = format;
-  if (!a.encoding.empty()) write.encoding = encoding_from_name(a.encoding);
-  write.overwrite = a.force || a.in_place;
-  write.overwrite_source = a.in_place;
-  start = Clock::now();
-  save_cloud(a.output, cloud, write);
-  timings.write = seconds_since(start);
-  if (!a.report.empty()) save_text(a.report, report_json(a, cloud, report, timings, format));
+  console.detail("read in {:.2f} s", r.read_seconds);
+  print_summary(console, r.denoise);
+  Timings timings;
+  timings.read = r.read_seconds;
+  timings.write = r.write_seconds;
+  if (!a.report.empty())
+    save_text(a.report, report_json(a, r.attributes, r.denoise, timings, r.format));
   console.note("wrote {} ({:.1f} s)", a.output == "-" ? "standard output" : a.output,
-               report.total_seconds + timings.read + timings.write);
+               r.denoise.total_seconds + timings.read + timings.write);
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "ici3d_host/error.h"
+#include "ici3d_host/io.h"
 #include "ici3d_host/point_cloud.h"
 
 namespace ici3d::host {
@@ -21,8 +23,10 @@ const char* preset_name(Preset preset);
 Preset preset_from_name(const std::string& name);
 
 /// Progress of a run: `pass` (0-based) of `passes`, `fraction` of that pass's
-/// points estimated (0..1, rising in steps of 5000 points), `overall` of the
-/// whole run. Each pass ends with a call with fraction 1.
+/// points estimated (0..1, rising in steps of 1000 points), `overall` of the
+/// whole run. Each pass ends with a call with fraction 1. Calls come from the
+/// library's worker threads, one at a time, `overall` rising from each call
+/// to the next; runs on other threads neither wait for nor disturb them.
 struct Progress {
   int pass = 0;
   int passes = 1;
@@ -100,10 +104,23 @@ struct DenoiseReport {
 
 /// Thrown for options that cannot work (and for clouds that cannot be
 /// denoised, with the reason).
-class DenoiseError : public std::runtime_error {
+class DenoiseError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
+
+/// The accepted ranges of the integer options (inclusive), for
+/// validate_options and for front ends that show them.
+struct OptionRange {
+  int min, max;
+};
+inline constexpr OptionRange kPassesRange{1, 100};
+inline constexpr OptionRange kKRange{3, 1000};
+inline constexpr OptionRange kBaseSizeRange{1, 1000};
+inline constexpr OptionRange kScalesRange{0, 30};
+inline constexpr OptionRange kListCapRange{4, 100000};
+/// scale_ratio must lie in (1, kMaxScaleRatio].
+inline constexpr double kMaxScaleRatio = 10.0;
 
 /// Checks the options; throws DenoiseError naming the bad option.
 void validate_options(const DenoiseOptions& options);
@@ -120,6 +137,34 @@ DenoiseReport denoise(PointCloud& cloud, const DenoiseOptions& options);
 DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& options,
                                 std::vector<float>* final_sigma = nullptr,
                                 std::vector<float>* normals = nullptr);
+
+/// How denoise_file writes, and a look at the cloud once it is read.
+struct FileOptions {
+  /// format Auto: from the output's extension, or the input's own format
+  /// when the output is "-"; encoding and overwrite flags as for
+  /// write_point_cloud.
+  WriteOptions write;
+  /// Called once the input is read, before the denoising (for messages).
+  std::function<void(const PointCloud&)> on_read;
+};
+
+struct FileReport {
+  DenoiseReport denoise;
+  Format format = Format::Auto;         // the format written
+  std::vector<std::string> attributes;  // names of the attributes written, in order
+  double read_seconds = 0;
+  double write_seconds = 0;
+};
+
+/// Reads `input` ("-": standard input), denoises it with `options` and
+/// writes the result to `output` ("-": standard output). Before anything is
+/// read, the options are checked (DenoiseError) and so is the destination
+/// (IoError: unknown extension, or a file that the write options do not allow
+/// to replace; the input counts as the cloud's source). After reading, an
+/// attribute that the options would add and the cloud already has is a
+/// DenoiseError. Read and write failures are IoErrors.
+FileReport denoise_file(const std::string& input, const std::string& output,
+                        const DenoiseOptions& options, const FileOptions& file = {});
 
 /// Spacing and noise estimates of a cloud (length units), as denoise makes them.
 struct CloudEstimates {

@@ -45,15 +45,16 @@
 #include <stdexcept>
 #include <string>
 
+#include "ici3d_host/error.h"
 #include "ici3d_host/point_cloud.h"
 
 namespace ici3d::host {
 
 /// Any failure to read or write a cloud. The message names the file, the
 /// line (text) or byte offset (binary) where known, and what was expected.
-class IoError : public std::runtime_error {
+class IoError : public Error {
  public:
-  explicit IoError(const std::string& message) : std::runtime_error(message) {}
+  explicit IoError(const std::string& message) : Error(message) {}
 };
 
 struct ReadOptions {
@@ -76,6 +77,12 @@ PointCloud read_point_cloud(const std::string& path, const ReadOptions& options 
 /// format is told from the first line.
 PointCloud read_point_cloud(std::istream& in, const std::string& name,
                             const ReadOptions& options = {});
+
+/// Throws IoError when writing `path` with these options would replace an
+/// existing file: the file named `source_path` (the cloud's source, may be
+/// empty) unless overwrite_source, any other unless overwrite. "-" passes.
+void check_destination(const std::string& path, const std::string& source_path,
+                       const WriteOptions& options);
 
 /// Writes a file atomically (temporary file in the same folder, then rename);
 /// "-" writes to standard output and then needs an explicit format.

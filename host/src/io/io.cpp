@@ -119,16 +119,6 @@ Format format_for_path(const std::string& path, Format requested) {
   return format;
 }
 
-void check_destination(const std::string& path, const PointCloud& cloud, const WriteOptions& options) {
-  std::error_code error;
-  if (!fs::exists(path, error)) return;
-  const bool is_source = !cloud.layout.source_path.empty() && fs::equivalent(path, cloud.layout.source_path, error);
-  if (is_source && !options.overwrite_source)
-    throw IoError(path + ": is the file the cloud was read from; refusing to replace it (set overwrite_source)");
-  if (!is_source && !options.overwrite)
-    throw IoError(path + ": file exists; refusing to replace it (set overwrite)");
-}
-
 // A new, empty file beside `path`, created exclusively.
 std::string create_temporary_beside(const std::string& path) {
   const fs::path target(path);
@@ -179,6 +169,17 @@ void write_file_atomically(const std::string& path, const PointCloud& cloud, For
 
 }  // namespace
 
+void check_destination(const std::string& path, const std::string& source_path,
+                       const WriteOptions& options) {
+  std::error_code error;
+  if (path == "-" || !fs::exists(path, error)) return;
+  const bool is_source = !source_path.empty() && fs::equivalent(path, source_path, error);
+  if (is_source && !options.overwrite_source)
+    throw IoError(path + ": is the file the cloud was read from; refusing to replace it (set overwrite_source)");
+  if (!is_source && !options.overwrite)
+    throw IoError(path + ": file exists; refusing to replace it (set overwrite)");
+}
+
 Format format_from_extension(const std::string& path) {
   const std::string extension = lower_extension(path);
   if (extension == ".ply") return Format::Ply;
@@ -228,7 +229,7 @@ void write_point_cloud(const std::string& path, const PointCloud& cloud, const W
     return;
   }
   const Format format = format_for_path(path, options.format);
-  check_destination(path, cloud, options);
+  check_destination(path, cloud.layout.source_path, options);
   write_file_atomically(path, cloud, format, options);
 }
 

@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include "ici3d_host/points.h"
+
 namespace ici3d::host::detail {
 
 // Squared distance of two points, in double: ((dx*dx + dy*dy) + dz*dz) with each
@@ -21,12 +23,7 @@ inline double squared_distance(const T* a, const T* b) {
   return (dx * dx + dy * dy) + dz * dz;
 }
 
-template <typename T>
-inline bool is_finite_point(const T* p) {
-  // Written out so that it stays correct whatever the floating-point flags.
-  const T lim = std::numeric_limits<T>::max();
-  return p[0] >= -lim && p[0] <= lim && p[1] >= -lim && p[1] <= lim && p[2] >= -lim && p[2] <= lim;
-}
+using host::is_finite_point;
 
 struct Neighbor {
   double sq_dist;

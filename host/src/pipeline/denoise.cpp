@@ -6,13 +6,12 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
-#include <mutex>
 #include <string>
 
 #include "ici3d.h"
 #include "ici3d_host/estimate.h"
 #include "ici3d_host/neighbors.h"
-#include "library_output.h"
+#include "ici3d_host/points.h"
 
 namespace ici3d::host {
 
@@ -41,50 +40,10 @@ class ThreadScope {
   int saved_;
 };
 
-bool is_finite_point(const double* p) {
-  return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
-}
-
-// The finite points of a cloud, by index.
-std::vector<size_t> finite_indices(const std::vector<double>& xyz) {
-  std::vector<size_t> out;
-  const size_t n = xyz.size() / 3;
-  out.reserve(n);
-  for (size_t i = 0; i < n; ++i) {
-    if (is_finite_point(&xyz[3 * i])) out.push_back(i);
-  }
-  return out;
-}
-
 std::vector<double> gather(const std::vector<double>& xyz, const std::vector<size_t>& which) {
   std::vector<double> out;
   out.reserve(3 * which.size());
   for (size_t i : which) out.insert(out.end(), &xyz[3 * i], &xyz[3 * i] + 3);
-  return out;
-}
-
-// Positions relative to the bounding-box centre, in float: coordinates of
-// 10^6 and more keep their precision this way.
-std::vector<float> recentred_floats(const std::vector<double>& xyz) {
-  double lo[3], hi[3];
-  for (int c = 0; c < 3; ++c) {
-    lo[c] = std::numeric_limits<double>::infinity();
-    hi[c] = -lo[c];
-  }
-  const size_t n = xyz.size() / 3;
-  for (size_t i = 0; i < n; ++i) {
-    for (int c = 0; c < 3; ++c) {
-      lo[c] = std::min(lo[c], xyz[3 * i + c]);
-      hi[c] = std::max(hi[c], xyz[3 * i + c]);
-    }
-  }
-  std::vector<float> out(xyz.size());
-  for (size_t i = 0; i < n; ++i) {
-    for (int c = 0; c < 3; ++c) {
-      const double centre = 0.5 * (lo[c] + hi[c]);
-      out[3 * i + c] = static_cast<float>(xyz[3 * i + c] - centre);
-    }
-  }
   return out;
 }
 
@@ -127,39 +86,33 @@ void run_pass(std::vector<double>& positions, std::vector<float>& noise, const D
   std::vector<float> out(in.points.size());
   std::vector<float> noise_before = noise;
   const auto start = Clock::now();
-  {
-    // Standard output belongs to the whole process: one pass at a time may
-    // redirect it, so concurrent runs take turns here.
-    static std::mutex library_output_mutex;
-    const std::lock_guard<std::mutex> lock(library_output_mutex);
-    // Threads print their lines in any order, so progress counts lines:
-    // each one stands for another 5000 points estimated.
-    int64_t lines = 0;
-    detail::LibraryOutputCapture capture([&](double) {
-      if (!o.progress) return;
-      ++lines;
+  // The library reports from its worker threads, one call at a time and in
+  // rising order; the pass ends with fraction 1 even if it reported nothing.
+  struct Relay {
+    const DenoiseOptions& o;
+    int pass;
+    double fraction = 0;
+    void report(double f) {
+      fraction = f;
       Progress p;
       p.pass = pass;
       p.passes = o.passes;
-      p.fraction = std::min(1.0, static_cast<double>(lines) * 5000.0 / m);
-      p.overall = (pass + p.fraction) / o.passes;
+      p.fraction = f;
+      p.overall = (pass + f) / o.passes;
       o.progress(p);
-    });
-    square_neigh_ici_denoi_recur_pure_c_parallel(
-        in.points.data(), m, noise.data(), o.base_size, o.num_scales, in.lists.pointers.data(),
-        static_cast<float>(size_norm), static_cast<float>(preselect),
-        static_cast<float>(o.scale_ratio), in.lists.counts.data(), in.lists.longest,
-        static_cast<int32_t>(o.preset), in.knn.indices.data(), in.knn.k, out.data());
-  }
+    }
+    static void from_library(int64_t done, int64_t total, void* user) {
+      static_cast<Relay*>(user)->report(static_cast<double>(done) / static_cast<double>(total));
+    }
+  } relay{o, pass};
+  ici3d_denoise_with_progress(
+      in.points.data(), m, noise.data(), o.base_size, o.num_scales, in.lists.pointers.data(),
+      static_cast<float>(size_norm), static_cast<float>(preselect),
+      static_cast<float>(o.scale_ratio), in.lists.counts.data(), in.lists.longest,
+      static_cast<int32_t>(o.preset), in.knn.indices.data(), in.knn.k, out.data(),
+      o.progress ? Relay::from_library : nullptr, &relay);
   report.library_seconds = seconds_since(start);
-  if (o.progress) {
-    Progress done;
-    done.pass = pass;
-    done.passes = o.passes;
-    done.fraction = 1.0;
-    done.overall = (pass + 1.0) / o.passes;
-    o.progress(done);
-  }
+  if (o.progress && relay.fraction < 1.0) relay.report(1.0);
 
   double moved = 0;
   for (int32_t i = 0; i < m; ++i) {
@@ -256,12 +209,19 @@ void validate_options(const DenoiseOptions& o) {
   if (!(o.sigma >= 0) && !std::isnan(o.sigma)) fail("sigma must be >= 0");
   if (std::isnan(o.sigma) || std::isinf(o.sigma)) fail("sigma must be finite");
   if (std::isnan(o.spacing) || std::isinf(o.spacing)) fail("spacing must be finite");
-  if (o.passes < 1 || o.passes > 100) fail("passes must be 1..100");
-  if (o.k < 3 || o.k > 1000) fail("k must be 3..1000");
-  if (o.base_size < 1 || o.base_size > 1000) fail("base size must be 1..1000");
-  if (o.num_scales < 0 || o.num_scales > 30) fail("scales must be 0..30");
-  if (!(o.scale_ratio > 1.0) || !(o.scale_ratio <= 10.0)) fail("scale ratio must be in (1, 10]");
-  if (o.list_cap < 4 || o.list_cap > 100000) fail("list cap must be 4..100000");
+  auto range = [&](int value, OptionRange r, const char* name) {
+    if (value < r.min || value > r.max) {
+      fail(std::string(name) + " must be " + std::to_string(r.min) + ".." + std::to_string(r.max));
+    }
+  };
+  range(o.passes, kPassesRange, "passes");
+  range(o.k, kKRange, "k");
+  range(o.base_size, kBaseSizeRange, "base size");
+  range(o.num_scales, kScalesRange, "scales");
+  if (!(o.scale_ratio > 1.0) || !(o.scale_ratio <= kMaxScaleRatio)) {
+    fail("scale ratio must be in (1, " + std::to_string(static_cast<int>(kMaxScaleRatio)) + "]");
+  }
+  range(o.list_cap, kListCapRange, "list cap");
   if (o.preset != Preset::Detail && o.preset != Preset::Smooth) fail("preset must be detail or smooth");
   const double largest = o.base_size * std::pow(o.scale_ratio, o.num_scales);
   if (!(largest <= 1e4)) fail("the largest window (base size * ratio^scales) exceeds 10^4 spacings");

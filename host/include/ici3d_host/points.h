@@ -1,0 +1,34 @@
+#pragma once
+// Small helpers on interleaved point coordinates (x, y, z of point i at
+// 3i .. 3i+2) that the pipeline, the neighbour search and the tool share.
+
+#include <array>
+#include <cstddef>
+#include <limits>
+#include <vector>
+
+namespace ici3d::host {
+
+/// True when all three coordinates are finite. Written with comparisons, so
+/// that it stays correct whatever the floating-point flags.
+template <typename T>
+inline bool is_finite_point(const T* p) {
+  const T lim = std::numeric_limits<T>::max();
+  return p[0] >= -lim && p[0] <= lim && p[1] >= -lim && p[1] <= lim && p[2] >= -lim && p[2] <= lim;
+}
+
+/// Indices of the points whose three coordinates are finite, ascending.
+std::vector<size_t> finite_indices(const std::vector<double>& xyz);
+
+/// Centre of the axis-aligned bounding box of the points (all finite; an
+/// empty set gives NaN).
+std::array<double, 3> bounding_box_centre(const std::vector<double>& xyz);
+
+/// Positions relative to `centre`, in float: coordinates of 10^6 and more
+/// keep their precision this way.
+std::vector<float> recentred_floats(const std::vector<double>& xyz,
+                                    const std::array<double, 3>& centre);
+/// The same relative to the bounding-box centre.
+std::vector<float> recentred_floats(const std::vector<double>& xyz);
+
+}  // namespace ici3d::host
