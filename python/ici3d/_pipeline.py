@@ -108,7 +108,8 @@ def denoise(points, sigma=None, *, spacing=None, preset=_DEFAULT_PRESET, passes=
             previous result and its updated noise levels.
         k: neighbours (the point included) from which each local frame is
             built (3..1000).
-        base_size: window half-size at the smallest scale, in spacings.
+        base_size: window half-size at the smallest scale, in spacings (in
+            noise levels where the noise is larger than the spacing).
         num_scales: scales 0..num_scales are tried; each grows the window
             by scale_ratio.
         scale_ratio: growth of the window per scale, in (1, 10].

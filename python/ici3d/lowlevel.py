@@ -11,11 +11,14 @@ A pass that matches ici3d.denoise() with its default options on a cloud of
 spacing h and noise level s::
 
     table = knn_table(points, DEFAULTS.k)
-    size_norm = 1 / h**2
-    preselect = DEFAULTS.base_size * DEFAULTS.scale_ratio**DEFAULTS.num_scales * h
+    unit = max(h, s)                      # windows follow the larger of the two
+    smallest = DEFAULTS.base_size * unit  # smallest window half-size
+    base = max(1, round(smallest / (6 * s)))
+    size_norm = (base / smallest)**2      # 1/sqrt(size_norm) near 6 noise levels
+    preselect = DEFAULTS.base_size * DEFAULTS.scale_ratio**DEFAULTS.num_scales * unit
     indptr, indices = candidate_lists(points, preselect_radius(preselect))
     out, sigma = denoise_pass(points, np.full(len(points), s, np.float32), table,
-                              indptr, indices, size_norm=size_norm,
+                              indptr, indices, size_norm=size_norm, base_size=base,
                               preselect_size=preselect)
 
 (DEFAULTS holds the pipeline's defaults: k, base_size, num_scales,

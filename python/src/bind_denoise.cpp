@@ -52,7 +52,9 @@ void bind_reports(py::module_& m) {
       .def_readonly("noise_rounds", &DenoiseReport::noise_rounds)
       .def_readonly("estimate_seconds", &DenoiseReport::estimate_seconds)
       .def_readonly("total_seconds", &DenoiseReport::total_seconds)
+      .def_readonly("window_unit", &DenoiseReport::window_unit)
       .def_readonly("size_norm", &DenoiseReport::size_norm)
+      .def_readonly("library_base", &DenoiseReport::library_base)
       .def_readonly("preselect_size", &DenoiseReport::preselect_size)
       .def_readonly("effective", &DenoiseReport::effective)
       .def_readonly("passes", &DenoiseReport::passes);

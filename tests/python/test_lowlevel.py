@@ -25,7 +25,8 @@ DEFAULTS = ici3d.lowlevel.DEFAULTS
 
 
 def pipeline_inputs(points, k=DEFAULTS.k):
-    """The neighbourhoods the pipeline builds for one default pass."""
+    """The neighbourhoods the pipeline builds for one default pass (the noise
+    is below the spacing, so windows are counted in spacings)."""
     preselect = DEFAULTS.base_size * DEFAULTS.scale_ratio**DEFAULTS.num_scales * SPACING
     table = lowlevel.knn_table(points, k)
     indptr, indices = lowlevel.candidate_lists(points, lowlevel.preselect_radius(preselect))
@@ -37,7 +38,8 @@ class TestDenoisePass:
         points = centred_cloud()
         table, indptr, indices, preselect = pipeline_inputs(points)
         out, sigma = lowlevel.denoise_pass(points, np.full(len(points), SIGMA), table, indptr,
-                                           indices, size_norm=1.0 / (SPACING * SPACING),
+                                           indices, base_size=2,  # round(0.1 / 0.06)
+                                           size_norm=(2 / (DEFAULTS.base_size * SPACING))**2,
                                            preselect_size=preselect)
         expected, expected_sigma = ici3d.denoise(points, SIGMA, spacing=SPACING, return_sigma=True)
         assert out.dtype == np.float32 and out.shape == points.shape

@@ -131,8 +131,13 @@ TEST_F(CliDenoise, ReportHoldsTheEffectiveParameters) {
   EXPECT_EQ(p.at("num_scales"), 2);
   EXPECT_EQ(p.at("base_size"), 2);
   EXPECT_EQ(p.at("threads"), 1);
-  // size_norm is 1 / spacing^2; the largest window 2 * 2^2 spacings.
-  EXPECT_DOUBLE_EQ(p.at("size_norm").get<double>() * std::pow(p.at("spacing").get<double>(), 2), 1.0);
+  // The noise is below the spacing: windows in spacings, the smallest one
+  // library_base / sqrt(size_norm) = 2 spacings with 1 / sqrt(size_norm)
+  // near 6 sigma = 0.3 (library_base = round(2 spacings / 0.3) = 7), the
+  // largest window 2 * 2^2 spacings.
+  const double spacing = p.at("spacing").get<double>();
+  EXPECT_EQ(p.at("library_base"), 7);
+  EXPECT_DOUBLE_EQ(p.at("size_norm").get<double>() * std::pow(2 * spacing / 7, 2), 1.0);
   EXPECT_DOUBLE_EQ(p.at("preselect_size").get<double>(), 8 * p.at("spacing").get<double>());
   EXPECT_EQ(report.at("counts").at("points"), 400);
   EXPECT_EQ(report.at("counts").at("non_finite"), 0);

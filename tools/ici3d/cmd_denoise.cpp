@@ -52,7 +52,8 @@ void add_options(CLI::App& app, DenoiseArgs& a) {
       ->check(CLI::Range(host::kKRange.min, host::kKRange.max))
       ->capture_default_str();
   app.add_option("--base-size", a.options.base_size,
-                 "Half-size of the smallest window, in spacings")
+                 "Half-size of the smallest window, in spacings (in noise levels where the "
+                 "noise is larger)")
       ->check(CLI::Range(host::kBaseSizeRange.min, host::kBaseSizeRange.max))
       ->capture_default_str();
   app.add_option("--scales", a.options.num_scales, "Window sizes tried beyond the smallest")
@@ -138,7 +139,7 @@ void print_summary(const Console& console, const host::DenoiseReport& r) {
                    format_length(r.noise_radius), r.noise_fit_points, r.noise_rounds);
   if (r.preselect_size > 0)
     console.detail("windows: half-size {} to {}; frames from {} neighbours",
-                   format_length(r.effective.base_size * r.spacing),
+                   format_length(r.effective.base_size * r.window_unit),
                    format_length(r.preselect_size), r.effective.k);
   if (r.points - r.non_finite < 3)
     console.warn("fewer than 3 points with finite coordinates: written unchanged");
@@ -176,7 +177,8 @@ void write_parameters(JsonWriter& json, const host::DenoiseReport& r) {
   if (o.output_displacement) json.value("displacement");
   if (o.output_normal) json.value("nx").value("ny").value("nz");
   json.end_array();
-  json.member("size_norm", r.size_norm).member("preselect_size", r.preselect_size);
+  json.member("size_norm", r.size_norm).member("library_base", r.library_base);
+  json.member("preselect_size", r.preselect_size);
   json.end_object();
 }
 
@@ -211,7 +213,8 @@ std::string report_json(const DenoiseArgs& a, const std::vector<std::string>& at
   json.member("noise_collinear", r.noise_collinear);
   json.member("noise_radius", r.noise_radius).member("noise_fit_points", r.noise_fit_points);
   json.member("noise_rounds", r.noise_rounds);
-  json.member("smallest_window", r.effective.base_size * r.spacing);
+  json.member("window_unit", r.window_unit);
+  json.member("smallest_window", r.effective.base_size * r.window_unit);
   json.member("largest_window", r.preselect_size);
   json.end_object();
   int64_t capped = 0;

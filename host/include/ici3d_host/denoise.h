@@ -48,8 +48,9 @@ struct DenoiseOptions {
   int passes = 1;
   /// Neighbours (the point included) from which each local frame is built.
   int k = 32;
-  /// Window half-size at the smallest scale, in spacings.
-  int base_size = 3;
+  /// Window half-size at the smallest scale, in window units: the larger of
+  /// the spacing and the noise level.
+  int base_size = 2;
   /// Scales 0..num_scales are tried; each grows the window by scale_ratio.
   int num_scales = 3;
   double scale_ratio = 2.0;
@@ -96,7 +97,14 @@ struct DenoiseReport {
   double estimate_seconds = 0;
   double total_seconds = 0;
   // The parameters handed to the library.
-  double size_norm = 0;       // 1 / spacing^2
+  double window_unit = 0;     // length units: max(spacing, sigma)
+  // The library's window parameters: its smallest window is
+  // library_base / sqrt(size_norm) = base_size * window_unit, and
+  // 1 / sqrt(size_norm) is as near 6 sigma as a whole-numbered library_base
+  // (at least 1) allows; the library weighs each point's pull towards its own
+  // estimate by 1 / (size_norm * sigma^2).
+  double size_norm = 0;
+  int library_base = 0;
   double preselect_size = 0;  // length units: the largest window half-size
   DenoiseOptions effective;   // options with every estimate filled in
   std::vector<PassReport> passes;

@@ -80,7 +80,7 @@ PassInput prepare_pass(const std::vector<double>& positions, const DenoiseOption
 // displacement (computed in double), so a point the library leaves alone
 // keeps its exact input coordinates.
 void run_pass(std::vector<double>& positions, std::vector<float>& noise, const DenoiseOptions& o,
-              double size_norm, double preselect, const PassInput& in, int pass,
+              int32_t library_base, double size_norm, double preselect, const PassInput& in, int pass,
               PassReport& report) {
   const int32_t m = static_cast<int32_t>(positions.size() / 3);
   std::vector<float> out(in.points.size());
@@ -105,8 +105,10 @@ void run_pass(std::vector<double>& positions, std::vector<float>& noise, const D
       static_cast<Relay*>(user)->report(static_cast<double>(done) / static_cast<double>(total));
     }
   } relay{o, pass};
+  // The library's smallest window is base * 1 / sqrt(size_norm): see
+  // library_windows.
   ici3d_denoise_with_progress(
-      in.points.data(), m, noise.data(), o.base_size, o.num_scales, in.lists.pointers.data(),
+      in.points.data(), m, noise.data(), library_base, o.num_scales, in.lists.pointers.data(),
       static_cast<float>(size_norm), static_cast<float>(preselect),
       static_cast<float>(o.scale_ratio), in.lists.counts.data(), in.lists.longest,
       static_cast<int32_t>(o.preset), in.knn.indices.data(), in.knn.k, out.data(),
@@ -194,6 +196,39 @@ void fill_estimates(const std::vector<double>& finite_xyz, DenoiseOptions& o,
   report.estimate_seconds = seconds_since(start);
 }
 
+// Windows are counted in the larger of the spacing and the noise level: a
+// window must hold points enough for a plane through noise of that size, and
+// where the noise exceeds the spacing, the surface is only known at the scale
+// of the noise anyway.
+double window_unit(double spacing, double sigma) { return std::max(spacing, sigma); }
+
+// How the windows reach the library. It takes the smallest window as
+// base / sqrt(size_norm) and weighs the pull of each point towards its own
+// fused estimate against the planes it receives by 1 / (size_norm * sigma^2).
+// With size_norm the cloud's density that balance swings with the noise: far
+// below the spacing the pull wins and holds points at their noisier fused
+// estimates; from about one spacing up it fades, and points drift along the
+// surface (more than half a spacing at a noise of one spacing), opening gaps
+// and clumps (Chamfer distance). So 1 / sqrt(size_norm) is kept near a fixed
+// number of noise levels, kPullInSigmas, which makes the balance the same at
+// every noise level; a whole-numbered base makes up the window, and the base
+// is at least 1, so the length never exceeds the smallest window.
+constexpr double kPullInSigmas = 6.0;
+
+struct LibraryWindows {
+  int32_t base = 1;
+  double size_norm = 0;
+};
+
+LibraryWindows library_windows(double smallest_window, double sigma) {
+  LibraryWindows w;
+  w.base = static_cast<int32_t>(
+      std::max(1.0, std::round(smallest_window / (kPullInSigmas * sigma))));
+  const double length = smallest_window / w.base;
+  w.size_norm = 1.0 / (length * length);
+  return w;
+}
+
 }  // namespace
 
 const char* preset_name(Preset preset) { return preset == Preset::Smooth ? "smooth" : "detail"; }
@@ -268,8 +303,13 @@ DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& 
     report.total_seconds = seconds_since(start);
     return report;
   }
-  report.size_norm = density_from_spacing(o.spacing);
-  report.preselect_size = o.base_size * std::pow(o.scale_ratio, o.num_scales) * o.spacing;
+  report.window_unit = window_unit(o.spacing, o.sigma);
+  const LibraryWindows windows =
+      library_windows(o.base_size * report.window_unit, o.sigma);
+  report.size_norm = windows.size_norm;
+  report.library_base = windows.base;
+  report.preselect_size =
+      o.base_size * std::pow(o.scale_ratio, o.num_scales) * report.window_unit;
 
   std::vector<float> noise(finite.size(), static_cast<float>(o.sigma));
   if (!o.point_sigma.empty()) {
@@ -281,7 +321,8 @@ DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& 
     PassReport pr;
     PassInput in = prepare_pass(positions, o, report.preselect_size, pr);
     for (size_t i = 0; i < finite.size(); ++i) ever_degenerate[i] |= in.degenerate[i];
-    run_pass(positions, noise, o, report.size_norm, report.preselect_size, in, pass, pr);
+    run_pass(positions, noise, o, windows.base, report.size_norm, report.preselect_size, in, pass,
+             pr);
     report.passes.push_back(pr);
     last = std::move(in);
   }
