@@ -35,6 +35,20 @@ def read_csv(path):
         return list(csv.DictReader(f))
 
 
+def read_quality(paths):
+    """The rows of several quality CSVs; a table row of a later file replaces
+    the earlier one of the same cell and method (ours rerun after a change,
+    beside the peers of an earlier run)."""
+    rows, table = [], OrderedDict()
+    for path in paths or []:
+        for r in read_csv(path):
+            if r["phase"] == "table":
+                table[(r["points"], r["mesh"], r["sigma"], r["method"])] = r
+            else:
+                rows.append(r)
+    return rows + list(table.values())
+
+
 def fmt(value, digits=2):
     return f"{value:.{digits}f}"
 
@@ -108,7 +122,7 @@ def quality_markdown(cells, points):
         lines += [f"**{title}** (lower is better; best denoiser in bold; ici3d lowest in "
                   f"{won} of {total} cells)", "", head, rule]
         for (mesh, sigma), per in cells.items():
-            lines.append(f"| {mesh} | {sigma:.0%} | " + " | ".join(best_marked(per, methods, key, digits)) + " |")
+            lines.append(f"| {mesh} | {sigma:.1%} | " + " | ".join(best_marked(per, methods, key, digits)) + " |")
         lines.append("")
     sharp = [(k, per) for k, per in cells.items() if k[0] in SHARP]
     if sharp:
@@ -119,9 +133,10 @@ def quality_markdown(cells, points):
                   f"output, 12 neighbours, against the closest mesh face; ici3d lowest in {won} of "
                   f"{len(sharp)} cells)", "", head, rule]
         for (mesh, sigma), per in sharp:
-            lines.append(f"| {mesh} | {sigma:.0%} | " + " | ".join(best_marked(per, methods, "normal_deg", 1)) + " |")
+            lines.append(f"| {mesh} | {sigma:.1%} | " + " | ".join(best_marked(per, methods, "normal_deg", 1)) + " |")
         lines.append("")
     lines += chamfer_split_lines(cells, methods)
+    lines += estimate_lines(cells)
     lines += ["**Wall time per cloud, seconds** (mean over the cells; 2 threads)", "",
               "| " + " | ".join(TITLES[m] for m in methods if m != "noisy") + " |",
               "|" + "---:|" * (len(methods) - 1),
@@ -132,12 +147,33 @@ def quality_markdown(cells, points):
         for m in methods:
             if m in per and m != "noisy":
                 settings[(m, sigma)].add(per[m]["setting"])
-    lines += ["**Settings** (peers: best per noise level on the 10 000-point sweep; ici3d: one "
-              "setting for all)", "", "| method | σ | setting |", "|---|---|---|"]
+    lines += ["**Settings** (peers: best per noise level from the sweep on these clouds; ici3d: its "
+              "defaults, noise and spacing estimated)", "", "| method | σ | setting |", "|---|---|---|"]
     for (m, sigma), settings in sorted(settings.items(), key=lambda kv: (METHODS.index(kv[0][0]), kv[0][1])):
-        lines.append(f"| {TITLES[m]} | {sigma:.0%} | {'; '.join(sorted(settings))} |")
+        lines.append(f"| {TITLES[m]} | {sigma:.1%} | {'; '.join(sorted(settings))} |")
     lines.append("")
     return "\n".join(lines)
+
+
+def estimate_lines(cells):
+    """What ici3d estimated and chose per cell, against the truth."""
+    ours = [(k, per["ours"]) for k, per in cells.items() if "ours" in per and per["ours"].get("est_sigma")]
+    if not ours:
+        return []
+    within = sum(1 for (_, sigma), r in ours if abs(float(r["est_sigma"]) / sigma - 1) <= 0.1)
+    lines = [f"**What ici3d estimated and chose** (no ground truth given; σ estimate within ±10 % "
+             f"in {within} of {len(ours)} cells; true spacing = √(area / points))", "",
+             "| mesh | σ | σ / spacing | σ estimated / true | spacing estimated / true | "
+             "neighbourhood radius / σ | smallest window / σ | longest list | capped lists | s | peak MiB |",
+             "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"]
+    for (mesh, sigma), r in ours:
+        h = float(r["true_spacing"])
+        lines.append(
+            f"| {mesh} | {sigma:.1%} | {fmt(sigma / h, 2)} | {fmt(float(r['est_sigma']) / sigma, 3)} | "
+            f"{fmt(float(r['est_spacing']) / h, 3)} | {fmt(float(r['noise_radius']) / sigma, 1)} | "
+            f"{fmt(float(r['window']) / sigma, 1)} | {r['longest_list']} | {r['capped_lists']} | "
+            f"{fmt(float(r['seconds']), 2)} | {fmt(float(r['peak_mb']), 0)} |")
+    return lines + [""]
 
 
 def chamfer_split_lines(cells, methods):
@@ -189,7 +225,14 @@ unset multiplot
 
 
 def sweep_markdown(rows):
-    lines = ["### Peers on the 10 000-point clouds", "",
+    lines = []
+    for n in sorted({int(r["points"]) for r in rows if r["phase"] == "sweep"}):
+        lines += sweep_size_lines([r for r in rows if int(r["points"]) == n], n)
+    return "\n".join(lines)
+
+
+def sweep_size_lines(rows, points):
+    lines = [f"### Peers on the {num(points)}-point clouds", "",
              "Mean relative score over the meshes (½·(Chamfer/Chamfer of the input + "
              "P2M/P2M of the input); lower is better); the setting kept per noise level in bold.", ""]
     scores = defaultdict(list)
@@ -200,58 +243,18 @@ def sweep_markdown(rows):
         if r["phase"] == "sweep" and r["method"] in PEERS:
             scores[(r["setting"], float(r["sigma"]))].append(float(r["score"]))
     settings = list(OrderedDict.fromkeys(r["setting"] for r in rows if r["phase"] == "sweep" and r["method"] in PEERS))
-    lines += ["| setting | " + " | ".join(f"σ {s:.0%}" for s in sigmas) + " | mean time, s |",
+    lines += ["| setting | " + " | ".join(f"σ {s:.1%}" for s in sigmas) + " | mean time, s |",
               "|---|" + "---:|" * (len(sigmas) + 1)]
     for setting in settings:
         family = setting.split(":")[0]
         cells = []
         for s in sigmas:
-            text = fmt(mean(scores[(setting, s)]), 3)
+            text = fmt(mean(scores[(setting, s)]), 3) if scores[(setting, s)] else "–"
             cells.append(f"**{text}**" if (family, s, setting) in kept else text)
         t = mean(float(r["seconds"]) for r in rows if r["phase"] == "sweep" and r["setting"] == setting)
         lines.append(f"| `{setting}` | " + " | ".join(cells) + f" | {fmt(t, 2)} |")
-    lines += ["", "### ici3d parameters (greedy search, one parameter at a time, two rounds)", "",
-              "Each line: one setting, mean over all 10 000-point clouds. Time budget: mean CPU time "
-              "at most twice that of the starting setting (the current defaults).", "",
-              "| step | setting | score | " + " | ".join(f"σ {s:.0%}" for s in sigmas) +
-              " | wall s | CPU s |", "|---|---|---:|" + "---:|" * len(sigmas) + "---:|---:|"]
-    per_sigma = defaultdict(list)
-    for r in rows:
-        if r["phase"] == "sweep" and r["method"] == "ours":
-            per_sigma[(r["setting"], float(r["sigma"]))].append(float(r["score"]))
-    for r in rows:
-        if r["phase"] != "search":
-            continue
-        note = r["note"]
-        setting = r["setting"].replace("ours:", "")
-        by_sigma = " | ".join(fmt(mean(per_sigma[(r["setting"], s)]), 3) for s in sigmas)
-        score = fmt(float(r["score"]), 4)
-        if note == "chosen":
-            note, setting, score = "**chosen**", f"**{setting}**", f"**{score}**"
-        lines.append(f"| {note} | {setting} | {score} | {by_sigma} | {fmt(float(r['seconds']), 2)} | "
-                     f"{fmt(float(r['cpu_s']), 2)} |")
     lines.append("")
-    return "\n".join(lines)
-
-
-def density_markdown(rows):
-    checks = [r for r in rows if r["phase"] == "density"]
-    if not checks:
-        return ""
-    lines = ["### Density check: ici3d windows scaled to the denser cloud", "",
-             "| mesh | σ | points | setting | Chamfer ×10⁴ | P2M ×10⁴ | normal ° | wall s |",
-             "|---|---|---|---|---:|---:|---:|---:|"]
-    table = {(r["mesh"], r["sigma"], r["points"], r["method"]): r for r in rows if r["phase"] == "table"}
-    for c in checks:
-        for r in [table.get((c["mesh"], c["sigma"], c["points"], "ours")), c] + \
-                 [table.get((c["mesh"], c["sigma"], c["points"], m)) for m in PEERS]:
-            if r is None:
-                continue
-            lines.append(f"| {r['mesh']} | {float(r['sigma']):.0%} | {r['points']} | `{r['setting']}` | "
-                         f"{fmt(float(r['chamfer_e4']), 3)} | {fmt(float(r['p2m_e4']), 3)} | "
-                         f"{fmt(float(r['normal_deg']), 1)} | {fmt(float(r['seconds']), 2)} |")
-    lines.append("")
-    return "\n".join(lines)
+    return lines
 
 
 # ---------------------------------------------------------------------------
@@ -373,13 +376,22 @@ def summary_markdown(rows, throughput):
             values = [mean(float(per[m]["seconds"]) for per in cells.values() if m in per) for m in methods]
             lines.append(f"| seconds per {num(n)}-point cloud (2 threads) | "
                          + " | ".join("–" if m == "noisy" else fmt(v, 2) for m, v in zip(methods, values)) + " |")
-        ref = [float(r["seconds"]) for r in rows if r["phase"] == "reference"]
-        if ref:
-            n = int(next(r["points"] for r in rows if r["phase"] == "reference"))
-            ours = mean(float(r["seconds"]) for r in rows
-                        if r["phase"] == "table" and r["method"] == "ours" and int(r["points"]) == n)
-            lines += ["", f"One pass over {num(n)} points: {ours:.2f} s for ici3d (setting above) against {mean(ref):.2f} s "
-                      f"for CGAL jet smoothing with k = 24 ({ours / mean(ref):.1f}×)."]
+            est = [(s, per["ours"]) for (_, s), per in cells.items() if "ours" in per and per["ours"].get("est_sigma")]
+            if est:
+                within = sum(1 for s, r in est if abs(float(r["est_sigma"]) / s - 1) <= 0.1)
+                worst = max(abs(float(r["est_sigma"]) / s - 1) for s, r in est)
+                lines.append(f"| σ estimate within ±10 %, {num(n)} points (worst {worst:.0%}) | "
+                             + " | ".join(f"{within}/{len(est)}" if m == "ours" else "–" for m in methods) + " |")
+        lines.append("")
+        for n in sizes:
+            cells = table_rows(rows, n)
+            pairs = [(float(per["ours"]["seconds"]), float(per["jet"]["seconds"]),
+                      float(per["ours"]["peak_mb"] or 0)) for per in cells.values() if "ours" in per and "jet" in per]
+            if pairs:
+                ours_t, jet_t = mean(p[0] for p in pairs), mean(p[1] for p in pairs)
+                lines.append(f"- {num(n)} points: ici3d {ours_t:.2f} s per cloud against {jet_t:.2f} s for "
+                             f"CGAL jet smoothing with its tuned k ({ours_t / jet_t:.1f}×); ici3d's peak "
+                             f"memory {num(mean(p[2] for p in pairs) * 2**20 / n)} bytes per point.")
     if throughput:
         parts = []
         for r in throughput:
@@ -417,20 +429,21 @@ def write(path, text):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--quality", help="quality CSV")
+    parser.add_argument("--quality", action="append",
+                        help="quality CSV (repeatable; later files replace earlier table rows)")
     parser.add_argument("--throughput", help="throughput CSV")
     parser.add_argument("--micro", help="Google Benchmark JSON")
     parser.add_argument("--out", required=True, help="output folder")
     args = parser.parse_args()
     os.makedirs(args.out, exist_ok=True)
-    rows = read_csv(args.quality)
+    rows = read_quality(args.quality)
     throughput = read_csv(args.throughput)
     for n in sorted({int(r["points"]) for r in rows if r["phase"] == "table"}):
         cells = table_rows(rows, n)
         write(os.path.join(args.out, f"quality_{n}.md"), quality_markdown(cells, n))
         quality_chart(cells, n, os.path.join(args.out, f"quality_{n}.png"))
     if rows:
-        write(os.path.join(args.out, "sweep.md"), sweep_markdown(rows) + "\n" + density_markdown(rows))
+        write(os.path.join(args.out, "sweep.md"), sweep_markdown(rows))
     if throughput:
         write(os.path.join(args.out, "throughput.md"), throughput_markdown(throughput))
         throughput_chart(throughput, os.path.join(args.out, "throughput.png"))
