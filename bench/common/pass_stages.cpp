@@ -28,9 +28,16 @@ PassInputs pass_inputs(const std::vector<double>& xyz, const PassSettings& s) {
   in.n = static_cast<int32_t>(xyz.size() / 3);
   in.points.assign(xyz.begin(), xyz.end());
   in.noise.assign(idx(in.n), static_cast<float>(s.sigma));
-  in.size_norm = static_cast<float>(1.0 / (s.spacing * s.spacing));
-  in.preselect =
-      static_cast<float>(s.base_size * std::pow(s.scale_ratio, s.num_scales) * s.spacing);
+  host::DenoiseOptions o;
+  o.spacing = s.spacing;
+  o.sigma = s.sigma;
+  o.base_size = s.base_size;
+  o.num_scales = s.num_scales;
+  o.scale_ratio = s.scale_ratio;
+  const host::LibraryWindows windows = host::library_windows(o);
+  in.base = windows.base;
+  in.size_norm = static_cast<float>(windows.size_norm);
+  in.preselect = static_cast<float>(windows.preselect_size);
   return in;
 }
 
@@ -79,7 +86,7 @@ EstimateArrays run_estimates(const PassInputs& in, const PassSettings& s, float 
   for (int32_t i = 0; i < in.n; ++i) {
     first_loop_omp(i, in.frames.data(), in.axes.data(), in.n, in.noise.data(), in.points.data(),
                    in.lists.pointers[idx(i)], in.lists.counts[idx(i)], in.lists.longest,
-                   e.selected_counts.data(), find_self(in.lists, i), s.num_scales, s.base_size,
+                   e.selected_counts.data(), find_self(in.lists, i), s.num_scales, in.base,
                    e.direction_sigmas.data(), e.direction_estimates.data(), e.direction_fits.data(),
                    e.selected_neighbors.data(), gamma, in.preselect,
                    static_cast<float>(s.scale_ratio), in.size_norm);

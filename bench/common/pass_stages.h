@@ -35,6 +35,8 @@ struct PassInputs {
   int32_t n = 0;
   std::vector<float> points;  // 3n
   std::vector<float> noise;   // n
+  // What the pipeline hands the library for these settings (library_windows).
+  int32_t base = 1;
   float size_norm = 0;
   float preselect = 0;
   host::KnnTable knn;

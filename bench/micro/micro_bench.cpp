@@ -31,8 +31,9 @@ Fixture make_fixture(size_t points) {
   const SurfaceSamples clean = sample_surface(mesh, points, seed_from("micro"));
   const std::vector<double> noisy = add_gaussian_noise(clean.xyz, 0.01, seed_from("micro-noise"));
   Fixture f;
-  f.settings.spacing = ici3d::host::estimate_spacing(noisy.data(), points);
-  f.settings.sigma = ici3d::host::estimate_noise(noisy.data(), points).sigma;
+  const ici3d::host::SurfaceEstimate surface = ici3d::host::estimate_surface(noisy.data(), points);
+  f.settings.spacing = surface.spacing;
+  f.settings.sigma = surface.sigma;
   f.in = pass_inputs(noisy, f.settings);
   build_knn(f.in, f.settings);
   build_candidate_lists(f.in, f.settings);
@@ -108,7 +109,7 @@ void BM_first_loop_omp(benchmark::State& state) {
     first_loop_omp(i, f.in.frames.data(), f.in.axes.data(), f.in.n, f.in.noise.data(),
                    f.in.points.data(), f.in.lists.pointers[static_cast<size_t>(i)],
                    f.in.lists.counts[static_cast<size_t>(i)], f.in.lists.longest,
-                   e.selected_counts.data(), 0, f.settings.num_scales, f.settings.base_size,
+                   e.selected_counts.data(), 0, f.settings.num_scales, f.in.base,
                    e.direction_sigmas.data(), e.direction_estimates.data(),
                    e.direction_fits.data(), e.selected_neighbors.data(), kDetailGamma,
                    f.in.preselect, static_cast<float>(f.settings.scale_ratio), f.in.size_norm);
@@ -176,7 +177,7 @@ void BM_main_loop3_parallel(benchmark::State& state) {
                         f.in.axes.data(), f.in.n, f.in.lists.longest, kDetailGamma, f.in.preselect,
                         static_cast<float>(f.settings.scale_ratio), f.in.size_norm, kRegWeight,
                         kSigmaFactor, noise.data(), f.in.points.data(), f.settings.num_scales,
-                        f.settings.base_size, out.data());
+                        f.in.base, out.data());
     benchmark::DoNotOptimize(out.data());
   }
   state.SetItemsProcessed(state.iterations() * f.in.n);
@@ -189,7 +190,7 @@ void BM_square_neigh_ici_denoi_recur_pure_c_parallel(benchmark::State& state) {
   for (auto _ : state) {
     std::vector<float> noise = f.in.noise;
     square_neigh_ici_denoi_recur_pure_c_parallel(
-        f.in.points.data(), f.in.n, noise.data(), f.settings.base_size, f.settings.num_scales,
+        f.in.points.data(), f.in.n, noise.data(), f.in.base, f.settings.num_scales,
         f.in.lists.pointers.data(), f.in.size_norm, f.in.preselect,
         static_cast<float>(f.settings.scale_ratio), f.in.lists.counts.data(), f.in.lists.longest,
         0, f.in.knn.indices.data(), f.in.knn.k, out.data());
@@ -210,7 +211,7 @@ void BM_ici3d_denoise_with_progress(benchmark::State& state) {
   for (auto _ : state) {
     std::vector<float> noise = f.in.noise;
     ici3d_denoise_with_progress(
-        f.in.points.data(), f.in.n, noise.data(), f.settings.base_size, f.settings.num_scales,
+        f.in.points.data(), f.in.n, noise.data(), f.in.base, f.settings.num_scales,
         f.in.lists.pointers.data(), f.in.size_norm, f.in.preselect,
         static_cast<float>(f.settings.scale_ratio), f.in.lists.counts.data(), f.in.lists.longest,
         0, f.in.knn.indices.data(), f.in.knn.k, out.data(), count, &reports);
@@ -227,7 +228,7 @@ void BM_ici3d_check_arguments(benchmark::State& state) {
   std::vector<float> noise = f.in.noise;
   for (auto _ : state) {
     const int32_t code = ici3d_check_arguments(
-        f.in.points.data(), f.in.n, noise.data(), f.settings.base_size, f.settings.num_scales,
+        f.in.points.data(), f.in.n, noise.data(), f.in.base, f.settings.num_scales,
         f.in.lists.pointers.data(), f.in.size_norm, f.in.preselect,
         static_cast<float>(f.settings.scale_ratio), f.in.lists.counts.data(), f.in.lists.longest,
         0, f.in.knn.indices.data(), f.in.knn.k, out.data());

@@ -24,8 +24,9 @@ Prepared prepared_cloud() {
   normalise_to_unit_sphere(mesh);
   const std::vector<double> noisy = add_gaussian_noise(sample_surface(mesh, 1500, 1).xyz, 0.01, 2);
   Prepared p;
-  p.settings.spacing = host::estimate_spacing(noisy.data(), noisy.size() / 3);
-  p.settings.sigma = host::estimate_noise(noisy.data(), noisy.size() / 3).sigma;
+  const host::SurfaceEstimate surface = host::estimate_surface(noisy.data(), noisy.size() / 3);
+  p.settings.spacing = surface.spacing;
+  p.settings.sigma = surface.sigma;
   p.in = pass_inputs(noisy, p.settings);
   build_knn(p.in, p.settings);
   build_candidate_lists(p.in, p.settings);
@@ -39,7 +40,7 @@ TEST(PassStages, FramesAndMainLoopReproduceTheEntry) {
   std::vector<float> via_entry(in.points.size()), via_stages(in.points.size());
   std::vector<float> noise_entry = in.noise, noise_stages = in.noise;
   square_neigh_ici_denoi_recur_pure_c_parallel(
-      in.points.data(), in.n, noise_entry.data(), p.settings.base_size, p.settings.num_scales,
+      in.points.data(), in.n, noise_entry.data(), in.base, p.settings.num_scales,
       in.lists.pointers.data(), in.size_norm, in.preselect,
       static_cast<float>(p.settings.scale_ratio), in.lists.counts.data(), in.lists.longest, 0,
       in.knn.indices.data(), in.knn.k, via_entry.data());
@@ -47,7 +48,7 @@ TEST(PassStages, FramesAndMainLoopReproduceTheEntry) {
                       in.axes.data(), in.n, in.lists.longest, kDetailGamma, in.preselect,
                       static_cast<float>(p.settings.scale_ratio), in.size_norm, kRegWeight,
                       kSigmaFactor, noise_stages.data(), in.points.data(), p.settings.num_scales,
-                      p.settings.base_size, via_stages.data());
+                      in.base, via_stages.data());
   EXPECT_EQ(via_entry, via_stages);
   EXPECT_EQ(noise_entry, noise_stages);
 }

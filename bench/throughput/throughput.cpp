@@ -108,7 +108,7 @@ StageTimes time_stages(const std::vector<double>& noisy, const host::DenoiseRepo
     main_loop3_parallel(in.lists.pointers.data(), in.lists.counts.data(), in.frames.data(),
                         in.axes.data(), in.n, in.lists.longest, kDetailGamma, in.preselect,
                         static_cast<float>(s.scale_ratio), in.size_norm, kRegWeight, kSigmaFactor,
-                        noise.data(), in.points.data(), s.num_scales, s.base_size, out.data());
+                        noise.data(), in.points.data(), s.num_scales, in.base, out.data());
   }
   t.main_loop = w.seconds();
 

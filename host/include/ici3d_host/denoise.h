@@ -130,6 +130,22 @@ inline constexpr OptionRange kListCapRange{4, 100000};
 /// scale_ratio must lie in (1, kMaxScaleRatio].
 inline constexpr double kMaxScaleRatio = 10.0;
 
+/// The window parameters handed to the library for options whose spacing and
+/// sigma are set (> 0). Windows are counted in window_unit = max(spacing,
+/// sigma): the smallest half-size is base_size * window_unit =
+/// base / sqrt(size_norm), the largest preselect_size. 1 / sqrt(size_norm) is
+/// as near 6 sigma as a whole-numbered base (at least 1) allows: the library
+/// weighs each point's pull towards its own estimate against its planes by
+/// 1 / (size_norm * sigma^2), and this keeps that balance the same at every
+/// noise level.
+struct LibraryWindows {
+  double window_unit = 0;
+  int32_t base = 1;
+  double size_norm = 0;
+  double preselect_size = 0;
+};
+LibraryWindows library_windows(const DenoiseOptions& options);
+
 /// Checks the options; throws DenoiseError naming the bad option.
 void validate_options(const DenoiseOptions& options);
 

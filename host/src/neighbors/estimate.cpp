@@ -392,7 +392,7 @@ std::vector<LocalSurface> local_surfaces(const ThinnedPositions& members,
 }
 
 // Median distance from the measured positions to their k-th nearest other position.
-double seed_radius(const PointIndex<double>& index, const DistinctPositions& positions,
+double median_kth_distance(const PointIndex<double>& index, const DistinctPositions& positions,
                    const std::vector<size_t>& measured, size_t k, int threads) {
   std::vector<double> distances(measured.size());
   const int64_t count = static_cast<int64_t>(measured.size());
@@ -447,7 +447,7 @@ SurfaceEstimate estimate_surface(const double* xyz, size_t n, double known_sigma
       measured_positions(positions.size(), max_samples, kSurfaceSeed);
   estimate.samples = measured.size();
   const size_t seed_k = std::min<size_t>(kSeedNeighbours, positions.size() - 1);
-  const double seed = seed_radius(*members.index, positions, measured, seed_k, threads);
+  const double seed = median_kth_distance(*members.index, positions, measured, seed_k, threads);
   const bool sigma_known = known_sigma > 0 && std::isfinite(known_sigma);
 
   double sigma = sigma_known ? known_sigma : std::numeric_limits<double>::quiet_NaN();
@@ -495,19 +495,7 @@ double estimate_spacing(const double* xyz, size_t n, size_t max_samples, int thr
   const PointIndex<double> index(positions.coords.data(), static_cast<int64_t>(positions.size()));
   const std::vector<size_t> measured =
       measured_positions(positions.size(), max_samples, kSpacingSeed);
-  std::vector<double> distances(measured.size());
-  const int64_t count = static_cast<int64_t>(measured.size());
-#pragma omp parallel num_threads(thread_count(threads))
-  {
-    std::vector<Neighbor> found;
-#pragma omp for schedule(dynamic, 256)
-    for (int64_t s = 0; s < count; ++s) {
-      const size_t p = measured[static_cast<size_t>(s)];
-      nearest_others(index, positions, p, 1, found);
-      distances[static_cast<size_t>(s)] = std::sqrt(found.front().sq_dist);
-    }
-  }
-  return detail::median(std::move(distances));
+  return median_kth_distance(index, positions, measured, 1, threads);
 }
 
 double density_from_spacing(double h) {

@@ -196,11 +196,15 @@ void fill_estimates(const std::vector<double>& finite_xyz, DenoiseOptions& o,
   report.estimate_seconds = seconds_since(start);
 }
 
-// Windows are counted in the larger of the spacing and the noise level: a
-// window must hold points enough for a plane through noise of that size, and
-// where the noise exceeds the spacing, the surface is only known at the scale
-// of the noise anyway.
-double window_unit(double spacing, double sigma) { return std::max(spacing, sigma); }
+}  // namespace
+
+const char* preset_name(Preset preset) { return preset == Preset::Smooth ? "smooth" : "detail"; }
+
+Preset preset_from_name(const std::string& name) {
+  if (name == "detail") return Preset::Detail;
+  if (name == "smooth") return Preset::Smooth;
+  throw std::invalid_argument("unknown preset '" + name + "' (expected detail or smooth)");
+}
 
 // How the windows reach the library. It takes the smallest window as
 // base / sqrt(size_norm) and weighs the pull of each point towards its own
@@ -210,33 +214,24 @@ double window_unit(double spacing, double sigma) { return std::max(spacing, sigm
 // estimates; from about one spacing up it fades, and points drift along the
 // surface (more than half a spacing at a noise of one spacing), opening gaps
 // and clumps (Chamfer distance). So 1 / sqrt(size_norm) is kept near a fixed
-// number of noise levels, kPullInSigmas, which makes the balance the same at
-// every noise level; a whole-numbered base makes up the window, and the base
-// is at least 1, so the length never exceeds the smallest window.
+// number of noise levels, which makes the balance the same at every noise
+// level; a whole-numbered base makes up the window, and the base is at least
+// 1, so that length never exceeds the smallest window.
 constexpr double kPullInSigmas = 6.0;
 
-struct LibraryWindows {
-  int32_t base = 1;
-  double size_norm = 0;
-};
-
-LibraryWindows library_windows(double smallest_window, double sigma) {
+LibraryWindows library_windows(const DenoiseOptions& o) {
   LibraryWindows w;
-  w.base = static_cast<int32_t>(
-      std::max(1.0, std::round(smallest_window / (kPullInSigmas * sigma))));
-  const double length = smallest_window / w.base;
+  // Windows are counted in the larger of the spacing and the noise level: a
+  // window must hold points enough for a plane through noise of that size,
+  // and where the noise exceeds the spacing the surface is only known at the
+  // scale of the noise anyway.
+  w.window_unit = std::max(o.spacing, o.sigma);
+  const double smallest = o.base_size * w.window_unit;
+  w.base = static_cast<int32_t>(std::max(1.0, std::round(smallest / (kPullInSigmas * o.sigma))));
+  const double length = smallest / w.base;
   w.size_norm = 1.0 / (length * length);
+  w.preselect_size = smallest * std::pow(o.scale_ratio, o.num_scales);
   return w;
-}
-
-}  // namespace
-
-const char* preset_name(Preset preset) { return preset == Preset::Smooth ? "smooth" : "detail"; }
-
-Preset preset_from_name(const std::string& name) {
-  if (name == "detail") return Preset::Detail;
-  if (name == "smooth") return Preset::Smooth;
-  throw std::invalid_argument("unknown preset '" + name + "' (expected detail or smooth)");
 }
 
 void validate_options(const DenoiseOptions& o) {
@@ -303,13 +298,11 @@ DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& 
     report.total_seconds = seconds_since(start);
     return report;
   }
-  report.window_unit = window_unit(o.spacing, o.sigma);
-  const LibraryWindows windows =
-      library_windows(o.base_size * report.window_unit, o.sigma);
+  const LibraryWindows windows = library_windows(o);
+  report.window_unit = windows.window_unit;
   report.size_norm = windows.size_norm;
   report.library_base = windows.base;
-  report.preselect_size =
-      o.base_size * std::pow(o.scale_ratio, o.num_scales) * report.window_unit;
+  report.preselect_size = windows.preselect_size;
 
   std::vector<float> noise(finite.size(), static_cast<float>(o.sigma));
   if (!o.point_sigma.empty()) {
