@@ -368,11 +368,12 @@ def summary_markdown(rows, throughput):
                 won, total = wins(cells, key)
                 lines.append(f"| {title}, {num(n)} points (mean; ici3d best in {won}/{total} cells) | "
                              + " | ".join(fmt(v, 3) for v in values) + " |")
-            sharp = [per for k, per in cells.items() if k[0] in SHARP]
+            sharp = {k: per for k, per in cells.items() if k[0] in SHARP}
             if sharp:
-                values = [mean(float(per[m]["normal_deg"]) for per in sharp if m in per) for m in methods]
-                lines.append(f"| normal error on sharp shapes, °, {num(n)} points | "
-                             + " | ".join(fmt(v, 1) for v in values) + " |")
+                values = [mean(float(per[m]["normal_deg"]) for per in sharp.values() if m in per) for m in methods]
+                won, total = wins(sharp, "normal_deg")
+                lines.append(f"| normal error on sharp shapes, °, {num(n)} points (mean; ici3d best in "
+                             f"{won}/{total} cells) | " + " | ".join(fmt(v, 1) for v in values) + " |")
             values = [mean(float(per[m]["seconds"]) for per in cells.values() if m in per) for m in methods]
             lines.append(f"| seconds per {num(n)}-point cloud (2 threads) | "
                          + " | ".join("–" if m == "noisy" else fmt(v, 2) for m, v in zip(methods, values)) + " |")
