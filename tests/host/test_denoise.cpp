@@ -199,3 +199,31 @@ TEST(Denoise, RejectsOptionsThatCannotWork) {
 }
 
 }  // namespace
+
+// The windows reach the library as base / sqrt(size_norm) with
+// 1 / sqrt(size_norm) near 6 sigma: the window is exactly what the options
+// say, the balance length follows the noise, and the base stays a small
+// positive integer for any spacing and noise, however far apart.
+TEST(LibraryWindows, SameWindowsBalanceFollowsTheNoiseBaseBounded) {
+  struct Case {
+    double spacing, sigma;
+    int32_t base;
+  } cases[] = {
+      {1.0, 0.05, 7},      // noise far below the spacing: smallest window 2, 2 / 0.3 = 6.7
+      {1.0, 0.2, 2},       // 2 / 1.2 = 1.7
+      {1.0, 3.0, 1},       // noise above the spacing: windows in noise levels
+      {1e150, 1e-150, 1000},  // a floored noise level beside a given spacing
+  };
+  for (const Case& c : cases) {
+    DenoiseOptions o;
+    o.spacing = c.spacing;
+    o.sigma = c.sigma;
+    const LibraryWindows w = library_windows(o);
+    const double unit = std::max(c.spacing, c.sigma);
+    EXPECT_EQ(w.window_unit, unit);
+    EXPECT_EQ(w.base, c.base) << c.spacing << " " << c.sigma;
+    EXPECT_NEAR(w.base / std::sqrt(w.size_norm), o.base_size * unit, 1e-12 * o.base_size * unit);
+    EXPECT_NEAR(w.preselect_size, o.base_size * unit * std::pow(o.scale_ratio, o.num_scales),
+                1e-12 * w.preselect_size);
+  }
+}

@@ -134,7 +134,7 @@ inline constexpr double kMaxScaleRatio = 10.0;
 /// sigma are set (> 0). Windows are counted in window_unit = max(spacing,
 /// sigma): the smallest half-size is base_size * window_unit =
 /// base / sqrt(size_norm), the largest preselect_size. 1 / sqrt(size_norm) is
-/// as near 6 sigma as a whole-numbered base (at least 1) allows: the library
+/// as near 6 sigma as a whole-numbered base (1 to 1000) allows: the library
 /// weighs each point's pull towards its own estimate against its planes by
 /// 1 / (size_norm * sigma^2), and this keeps that balance the same at every
 /// noise level.

@@ -218,6 +218,7 @@ Preset preset_from_name(const std::string& name) {
 // level; a whole-numbered base makes up the window, and the base is at least
 // 1, so that length never exceeds the smallest window.
 constexpr double kPullInSigmas = 6.0;
+constexpr double kMaxLibraryBase = 1000.0;
 
 LibraryWindows library_windows(const DenoiseOptions& o) {
   LibraryWindows w;
@@ -227,7 +228,11 @@ LibraryWindows library_windows(const DenoiseOptions& o) {
   // scale of the noise anyway.
   w.window_unit = std::max(o.spacing, o.sigma);
   const double smallest = o.base_size * w.window_unit;
-  w.base = static_cast<int32_t>(std::max(1.0, std::round(smallest / (kPullInSigmas * o.sigma))));
+  // At most kMaxLibraryBase: a noise level a thousandth of the window or
+  // less (given, or floored) needs no finer balance, and the base stays a
+  // small integer whatever the options.
+  const double base = std::round(smallest / (kPullInSigmas * o.sigma));
+  w.base = static_cast<int32_t>(!(base >= 1.0) ? 1.0 : std::min(base, kMaxLibraryBase));
   const double length = smallest / w.base;
   w.size_norm = 1.0 / (length * length);
   w.preselect_size = smallest * std::pow(o.scale_ratio, o.num_scales);
