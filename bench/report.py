@@ -152,12 +152,10 @@ def quality_markdown(cells, points):
         lines.append("")
     sharp = [(k, per) for k, per in cells.items() if k[0] in SHARP]
     if sharp:
-        won = sum(1 for _, per in sharp
-                  if "ours" in per and float(per["ours"]["normal_deg"]) <
-                  min(float(per[m]["normal_deg"]) for m in PEERS if m in per))
+        won, total = wins(dict(sharp), "normal_deg")
         lines += [f"**Mean normal angle error, degrees** (sharp-edged shapes; PCA normals of the "
                   f"output, 12 neighbours, against the closest mesh face; ici3d lowest in {won} of "
-                  f"{len(sharp)} cells)", "", head, rule]
+                  f"{total} cells)", "", head, rule]
         for (mesh, sigma), per in sharp:
             lines.append(f"| {mesh} | {sigma:.1%} | " + " | ".join(best_marked(per, methods, "normal_deg", 1)) + " |")
         lines.append("")
