@@ -153,51 +153,56 @@ uint8_t las_extra_type_code(ScalarType type) {
   return 0;
 }
 
+namespace {
+
+// Where the two kinds of variable-length record differ: the header size, the
+// width of the length field, where the description starts, and what lies
+// past their blob (for messages).
+struct RecordKind {
+  const char* name;
+  bool extended;
+  uint64_t header_size;
+  size_t description_at;
+  const char* past;
+};
+
+constexpr RecordKind kVlr{"VLR", false, kLasVlrHeaderSize, 22, "the point data offset"};
+constexpr RecordKind kEvlr{"EVLR", true, kLasEvlrHeaderSize, 28, "the end of the file"};
+
+// Appends the `count` records of one kind found from `at` in `blob`.
+void list_records_of(const RecordKind& kind, const std::vector<unsigned char>& blob, uint64_t at,
+                     uint32_t count, const std::string& where, std::vector<LasRecordSpan>& records) {
+  for (uint32_t v = 0; v < count; ++v) {
+    if (at > blob.size() || blob.size() - at < kind.header_size)
+      throw IoError(where + ": " + kind.name + " " + std::to_string(v + 1) + " of " +
+                    std::to_string(count) + " starts past " + kind.past);
+    const unsigned char* h = blob.data() + at;
+    LasRecordSpan span;
+    span.info.extended = kind.extended;
+    span.info.user_id = las_text(h + 2, 16);
+    span.info.record_id = las_get<uint16_t>(h, 18);
+    span.info.length = kind.extended ? las_get<uint64_t>(h, 20) : las_get<uint16_t>(h, 20);
+    span.info.description = las_text(h + kind.description_at, 32);
+    at += kind.header_size;
+    if (blob.size() - at < span.info.length)
+      throw IoError(where + ": " + kind.name + " " + std::to_string(v + 1) + " ('" +
+                    span.info.user_id + "' " + std::to_string(span.info.record_id) +
+                    ") runs past " + kind.past);
+    span.data = blob.data() + at;
+    span.size = span.info.length;
+    at += span.info.length;
+    records.push_back(std::move(span));
+  }
+}
+
+}  // namespace
+
 std::vector<LasRecordSpan> las_list_records(const std::vector<unsigned char>& vlr_bytes, uint32_t vlr_count,
                                             const std::vector<unsigned char>& tail, uint64_t evlr_start,
                                             uint32_t evlr_count, const std::string& where) {
   std::vector<LasRecordSpan> records;
-  uint64_t at = 0;
-  for (uint32_t v = 0; v < vlr_count; ++v) {
-    if (vlr_bytes.size() - at < kLasVlrHeaderSize)
-      throw IoError(where + ": VLR " + std::to_string(v + 1) + " of " + std::to_string(vlr_count) +
-                    " starts past the point data offset");
-    const unsigned char* h = vlr_bytes.data() + at;
-    LasRecordSpan span;
-    span.info.user_id = las_text(h + 2, 16);
-    span.info.record_id = las_get<uint16_t>(h, 18);
-    span.info.length = las_get<uint16_t>(h, 20);
-    span.info.description = las_text(h + 22, 32);
-    at += kLasVlrHeaderSize;
-    if (vlr_bytes.size() - at < span.info.length)
-      throw IoError(where + ": VLR " + std::to_string(v + 1) + " ('" + span.info.user_id + "' " +
-                    std::to_string(span.info.record_id) + ") runs past the point data offset");
-    span.data = vlr_bytes.data() + at;
-    span.size = span.info.length;
-    at += span.info.length;
-    records.push_back(std::move(span));
-  }
-  at = evlr_start;
-  for (uint32_t v = 0; v < evlr_count; ++v) {
-    if (at > tail.size() || tail.size() - at < kLasEvlrHeaderSize)
-      throw IoError(where + ": EVLR " + std::to_string(v + 1) + " of " + std::to_string(evlr_count) +
-                    " starts past the end of the file");
-    const unsigned char* h = tail.data() + at;
-    LasRecordSpan span;
-    span.info.extended = true;
-    span.info.user_id = las_text(h + 2, 16);
-    span.info.record_id = las_get<uint16_t>(h, 18);
-    span.info.length = las_get<uint64_t>(h, 20);
-    span.info.description = las_text(h + 28, 32);
-    at += kLasEvlrHeaderSize;
-    if (tail.size() - at < span.info.length)
-      throw IoError(where + ": EVLR " + std::to_string(v + 1) + " ('" + span.info.user_id + "' " +
-                    std::to_string(span.info.record_id) + ") runs past the end of the file");
-    span.data = tail.data() + at;
-    span.size = span.info.length;
-    at += span.info.length;
-    records.push_back(std::move(span));
-  }
+  list_records_of(kVlr, vlr_bytes, 0, vlr_count, where, records);
+  list_records_of(kEvlr, tail, evlr_start, evlr_count, where, records);
   return records;
 }
 
