@@ -335,10 +335,8 @@ struct ThinnedPositions {
 };
 
 bool in_level(size_t p, int level) {
-  uint64_t z = static_cast<uint64_t>(p) + 0x9E3779B97F4A7C15ull;
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  z ^= z >> 31;
+  // The first draw of a generator seeded with the index: a hash of it.
+  const uint64_t z = detail::SeededRandom(static_cast<uint64_t>(p)).next();
   return level == 0 || (z & ((uint64_t{1} << (2 * level)) - 1)) == 0;
 }
 

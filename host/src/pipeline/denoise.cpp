@@ -161,6 +161,13 @@ double median_of(const std::vector<double>& values, const std::vector<size_t>& w
   return v[v.size() / 2];
 }
 
+// The surface's spacing; where too few positions give a density, the
+// nearest-neighbour spacing.
+double spacing_of(const SurfaceEstimate& surface, const std::vector<double>& xyz, int threads) {
+  if (surface.spacing > 0 && std::isfinite(surface.spacing)) return surface.spacing;
+  return estimate_spacing(xyz.data(), xyz.size() / 3, kDefaultSpacingSamples, threads);
+}
+
 // Spacing and noise not given by the user, from one surface estimate (a
 // given noise level sizes the neighbourhood in which the density is measured).
 void fill_estimates(const std::vector<double>& finite_xyz, DenoiseOptions& o,
@@ -178,10 +185,7 @@ void fill_estimates(const std::vector<double>& finite_xyz, DenoiseOptions& o,
     report.noise_too_few_points = surface.too_few_points;
     report.noise_collinear = surface.collinear;
     if (need_spacing) {
-      o.spacing = surface.spacing;
-      // Too few positions for a density: the nearest-neighbour spacing.
-      if (!(o.spacing > 0) || !std::isfinite(o.spacing))
-        o.spacing = estimate_spacing(finite_xyz.data(), m, kDefaultSpacingSamples, o.threads);
+      o.spacing = spacing_of(surface, finite_xyz, o.threads);
       report.spacing_estimated = true;
     }
     if (need_sigma) {
@@ -382,9 +386,7 @@ CloudEstimates estimate_cloud(const std::vector<double>& xyz, int threads) {
   e.finite = m;
   const SurfaceEstimate surface =
       estimate_surface(positions.data(), m, 0.0, kDefaultSurfaceSamples, threads);
-  e.spacing = surface.spacing;
-  if (!(e.spacing > 0) || !std::isfinite(e.spacing))
-    e.spacing = estimate_spacing(positions.data(), m, kDefaultSpacingSamples, threads);
+  e.spacing = spacing_of(surface, positions, threads);
   e.sigma = surface.sigma;
   e.noise_radius = surface.radius;
   e.noise_fit_points = surface.fit_points;
