@@ -36,7 +36,7 @@ from . import _checks, _core
 from ._pipeline import _DEFAULTS
 
 __all__ = ["denoise_pass", "local_frame", "eigeng", "knn_table", "candidate_lists",
-           "preselect_radius", "DEFAULTS"]
+           "preselect_radius", "space_filling_order", "DEFAULTS"]
 
 #: The pipeline's default options (an ici3d._core.DenoiseOptions; read only).
 DEFAULTS = _DEFAULTS
@@ -186,3 +186,15 @@ def preselect_radius(preselect_size):
     `preselect_size` (with a margin for float rounding): the radius to give
     candidate_lists()."""
     return _core.preselect_radius(_checks.positive(preselect_size, "preselect_size"))
+
+
+def space_filling_order(points):
+    """Indices of the finite points in the order the pipeline hands them to
+    the library: along a Morton curve over their bounding cube, ties by lower
+    index. A pass over the points in this order gives the pipeline's results
+    bit for bit, and touches memory in a cache-friendly order.
+
+    Returns:
+        int64 array of the finite points' indices.
+    """
+    return _core.space_filling_order(_checks.points(points, np.float64))

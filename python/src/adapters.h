@@ -68,5 +68,7 @@ py::tuple eigen_decomposition(const CArray<float>& matrix);
 py::array_t<int32_t> knn_table(const CArray<float>& points, int32_t k, int threads);
 /// (indptr (n + 1,) int64, indices int32) candidate lists.
 py::tuple candidate_lists(const CArray<float>& points, float radius, int32_t cap, int threads);
+/// The finite points' indices in the order the pipeline hands them to the library.
+py::array_t<int64_t> space_filling_order(const CArray<double>& points);
 
 }  // namespace ici3d::python

@@ -28,6 +28,7 @@ void bind_lowlevel(py::module_& m) {
   m.def("candidate_lists", &candidate_lists, py::arg("points").noconvert(), py::arg("radius"),
         py::arg("cap"), py::arg("threads"));
   m.def("preselect_radius", &host::preselect_radius, py::arg("preselect_size"));
+  m.def("space_filling_order", &space_filling_order, py::arg("points").noconvert());
 }
 
 }  // namespace ici3d::python

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "adapters.h"
+#include "ici3d_host/points.h"
 #include "ici3d.h"
 #include "ici3d_host/neighbors.h"
 
@@ -113,6 +114,20 @@ py::tuple candidate_lists(const CArray<float>& points, float radius, int32_t cap
   }
   const auto total = static_cast<py::ssize_t>(lists.indices.size());
   return py::make_tuple(to_numpy(std::move(lists.offsets), {n + 1}), to_numpy(std::move(lists.indices), {total}));
+}
+
+py::array_t<int64_t> space_filling_order(const CArray<double>& points) {
+  const py::ssize_t n = require_rows(points, 3, "points");
+  std::vector<int64_t> out;
+  {
+    py::gil_scoped_release release;
+    const std::vector<double> xyz(points.data(), points.data() + 3 * n);
+    for (size_t i : host::space_filling_order(xyz, host::finite_indices(xyz))) {
+      out.push_back(static_cast<int64_t>(i));
+    }
+  }
+  const auto count = static_cast<py::ssize_t>(out.size());
+  return to_numpy(std::move(out), {count});
 }
 
 }  // namespace ici3d::python

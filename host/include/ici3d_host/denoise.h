@@ -59,6 +59,13 @@ struct DenoiseOptions {
   int list_cap = 256;
   /// OpenMP threads; <= 0: the runtime default.
   int threads = 0;
+  /// Bytes the run may use beyond the cloud itself; 0: a quarter of the
+  /// machine's memory. A cloud whose pass would not fit is denoised tile by
+  /// tile, with the same results (see DenoiseReport::tiles).
+  int64_t memory_limit = 0;
+  /// Largest tile side in length units; 0: tiles only as the memory limit
+  /// needs them. Results do not depend on it.
+  double tile_size = 0;
   /// Extra per-point attributes written into the cloud.
   bool output_sigma = false;         // "noise_sigma": final noise level (float32)
   bool output_displacement = false;  // "displacement": distance moved (float32)
@@ -106,6 +113,14 @@ struct DenoiseReport {
   double size_norm = 0;
   int library_base = 0;
   double preselect_size = 0;  // length units: the largest window half-size
+  // Tiles of the last pass (1: the whole cloud in one library call), how far
+  // beyond its tile each call reads (length units), and the points read
+  // beyond the tiles per point of the tiles (halo points / core points).
+  size_t tiles = 1;
+  double halo_width = 0;
+  double halo_overhead = 0;
+  int64_t memory_limit = 0;  // bytes: the limit that applied
+  int64_t peak_memory = 0;   // bytes: the process's peak resident memory so far
   DenoiseOptions effective;   // options with every estimate filled in
   std::vector<PassReport> passes;
 };

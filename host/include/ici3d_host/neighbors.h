@@ -37,7 +37,11 @@ struct KnnTable {
 // is i repeated k times.
 // k = 0 gives an empty table. Throws std::invalid_argument for n < 0, k < 0 or
 // a null xyz with n > 0.
-KnnTable knn_table(const float* xyz, int32_t n, int32_t k, int threads = 0);
+// `active` (n flags, optional) limits the searches to the flagged points; the
+// others get the row of a non-finite point, but are still found as neighbours.
+// A tile computes the rows of its own points this way, among its halo.
+KnnTable knn_table(const float* xyz, int32_t n, int32_t k, int threads = 0,
+                   const char* active = nullptr);
 
 struct CandidateLists {
   std::vector<int64_t> offsets;    // n+1; list i is indices[offsets[i] .. offsets[i+1])
@@ -63,8 +67,10 @@ struct CandidateLists {
 // built, a second copy of them in per-block buffers.
 // Throws std::invalid_argument for n < 0, a null xyz with n > 0, a negative or
 // NaN radius, or cap < 1.
+// `active` as for knn_table: unflagged points get the list of just themselves.
 CandidateLists candidate_lists(const float* xyz, int32_t n, float radius,
-                               int32_t cap = kDefaultCandidateCap, int threads = 0);
+                               int32_t cap = kDefaultCandidateCap, int threads = 0,
+                               const char* active = nullptr);
 
 // Radius of the ball around a point that holds its whole pre-selection window
 // (a cube of half-size preselect_size in the point's rotated frame):

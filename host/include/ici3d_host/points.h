@@ -31,4 +31,11 @@ std::vector<float> recentred_floats(const std::vector<double>& xyz,
 /// The same relative to the bounding-box centre.
 std::vector<float> recentred_floats(const std::vector<double>& xyz);
 
+// `which` (indices of points of xyz, 3 doubles each, all finite) ordered
+// along a Morton curve over their bounding cube, ties by lower index: points
+// next to each other in space mostly end up next to each other. The pipeline
+// hands the library its points in this order.
+std::vector<size_t> space_filling_order(const std::vector<double>& xyz,
+                                        const std::vector<size_t>& which);
+
 }  // namespace ici3d::host

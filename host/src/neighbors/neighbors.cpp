@@ -29,11 +29,17 @@ void check_cloud(const float* xyz, int32_t n) {
   if (n > 0 && xyz == nullptr) throw std::invalid_argument("null coordinate array");
 }
 
-void fill_knn_row(const PointIndex<float>& index, const float* xyz, int32_t i, int32_t k,
-                  std::vector<Neighbor>& found, int32_t* row) {
+// Whether point i is searched for: finite, and in the mask when there is one.
+bool searched(const float* xyz, const char* active, int32_t i) {
+  return (active == nullptr || active[i] != 0) &&
+         detail::is_finite_point(xyz + 3 * static_cast<int64_t>(i));
+}
+
+void fill_knn_row(const PointIndex<float>& index, const float* xyz, const char* active, int32_t i,
+                  int32_t k, std::vector<Neighbor>& found, int32_t* row) {
   const float* p = xyz + 3 * static_cast<int64_t>(i);
   found.clear();
-  if (detail::is_finite_point(p))
+  if (searched(xyz, active, i))
     index.nearest(
         p, NeighborQuery{static_cast<size_t>(k - 1), std::numeric_limits<double>::infinity(), i},
         found);
@@ -44,14 +50,14 @@ void fill_knn_row(const PointIndex<float>& index, const float* xyz, int32_t i, i
 }
 
 // Appends the list of point i to `out` and returns whether the cap cut it.
-bool append_candidates(const PointIndex<float>& index, const float* xyz, int32_t i,
-                       double sq_radius, int32_t cap, std::vector<Neighbor>& found,
+bool append_candidates(const PointIndex<float>& index, const float* xyz, const char* active,
+                       int32_t i, double sq_radius, int32_t cap, std::vector<Neighbor>& found,
                        std::vector<int32_t>& out) {
   const float* p = xyz + 3 * static_cast<int64_t>(i);
   found.clear();
   // One more than fits is asked for, so that a cut list can be told apart from
   // one that fits exactly.
-  if (detail::is_finite_point(p))
+  if (searched(xyz, active, i))
     index.nearest(p, NeighborQuery{static_cast<size_t>(cap), sq_radius, i}, found);
   const bool cut = found.size() >= static_cast<size_t>(cap);
   if (cut) found.resize(static_cast<size_t>(cap) - 1);
@@ -83,7 +89,7 @@ struct SearchedLists {
 };
 
 SearchedLists search_candidate_blocks(const PointIndex<float>& index, const float* xyz,
-                                      const std::vector<int32_t>& order, double sq_radius,
+                                      const char* active, const std::vector<int32_t>& order, double sq_radius,
                                       int32_t cap, int threads, std::vector<int32_t>& counts) {
   const int64_t n = static_cast<int64_t>(order.size());
   const int64_t block_count = (n + kListBlock - 1) / kListBlock;
@@ -104,8 +110,8 @@ SearchedLists search_candidate_blocks(const PointIndex<float>& index, const floa
           const size_t i = static_cast<size_t>(order[static_cast<size_t>(s)]);
           const size_t before = block.indices.size();
           searched.start_in_block[i] = static_cast<int64_t>(before);
-          block.capped += append_candidates(index, xyz, static_cast<int32_t>(i), sq_radius, cap,
-                                            found, block.indices);
+          block.capped += append_candidates(index, xyz, active, static_cast<int32_t>(i), sq_radius,
+                                            cap, found, block.indices);
           counts[i] = static_cast<int32_t>(block.indices.size() - before);
         }
       } catch (...) {
@@ -139,7 +145,7 @@ void point_into_indices(CandidateLists& lists) {
 
 }  // namespace
 
-KnnTable knn_table(const float* xyz, int32_t n, int32_t k, int threads) {
+KnnTable knn_table(const float* xyz, int32_t n, int32_t k, int threads, const char* active) {
   check_cloud(xyz, n);
   if (k < 0) throw std::invalid_argument("negative neighbour count");
   KnnTable table;
@@ -155,7 +161,7 @@ KnnTable knn_table(const float* xyz, int32_t n, int32_t k, int threads) {
 #pragma omp for schedule(dynamic, 256)
     for (int32_t s = 0; s < n; ++s) {
       const int32_t i = order[static_cast<size_t>(s)];
-      fill_knn_row(index, xyz, i, k, found,
+      fill_knn_row(index, xyz, active, i, k, found,
                    table.indices.data() + static_cast<size_t>(i) * static_cast<size_t>(k));
     }
   }
@@ -163,7 +169,7 @@ KnnTable knn_table(const float* xyz, int32_t n, int32_t k, int threads) {
 }
 
 CandidateLists candidate_lists(const float* xyz, int32_t n, float radius, int32_t cap,
-                               int threads) {
+                               int threads, const char* active) {
   check_cloud(xyz, n);
   if (!(radius >= 0.0f)) throw std::invalid_argument("negative or NaN candidate radius");
   if (cap < 1) throw std::invalid_argument("candidate cap below 1");
@@ -176,7 +182,8 @@ CandidateLists candidate_lists(const float* xyz, int32_t n, float radius, int32_
   {
     const PointIndex<float> index(xyz, n);
     order = query_order(index, xyz, n);
-    searched = search_candidate_blocks(index, xyz, order, sq_radius, cap, threads, lists.counts);
+    searched =
+        search_candidate_blocks(index, xyz, active, order, sq_radius, cap, threads, lists.counts);
   }
   lists.offsets.assign(static_cast<size_t>(n) + 1, 0);
   for (size_t i = 0; i < lists.counts.size(); ++i) {

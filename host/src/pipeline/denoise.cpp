@@ -1,6 +1,8 @@
 #include "ici3d_host/denoise.h"
 
 #include <omp.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,6 +14,7 @@
 #include "ici3d_host/estimate.h"
 #include "ici3d_host/neighbors.h"
 #include "ici3d_host/points.h"
+#include "tiled_pass.h"
 
 namespace ici3d::host {
 
@@ -76,6 +79,36 @@ PassInput prepare_pass(const std::vector<double>& positions, const DenoiseOption
   return in;
 }
 
+// Moves the positions by the library's displacement (computed in double, so a
+// point the library leaves alone keeps its exact input coordinates). Points
+// with a degenerate neighbourhood or a non-finite result stay where they were,
+// with their noise level from before the pass.
+void apply_pass(std::vector<double>& positions, const std::vector<float>& in,
+                const std::vector<float>& out, const std::vector<char>& degenerate,
+                const std::vector<float>& noise_before, std::vector<float>& noise,
+                PassReport& report) {
+  const size_t m = positions.size() / 3;
+  double moved = 0;
+  for (size_t i = 0; i < m; ++i) {
+    const size_t b = 3 * i;
+    const bool finite = std::isfinite(out[b]) && std::isfinite(out[b + 1]) &&
+                        std::isfinite(out[b + 2]) && std::isfinite(noise[i]);
+    if (degenerate[i] || !finite) {
+      noise[i] = noise_before[i];
+      ++report.degenerate;
+      continue;
+    }
+    double d2 = 0;
+    for (int c = 0; c < 3; ++c) {
+      const double delta = static_cast<double>(out[b + c]) - static_cast<double>(in[b + c]);
+      positions[b + c] += delta;
+      d2 += delta * delta;
+    }
+    moved += std::sqrt(d2);
+  }
+  report.mean_displacement = m > 0 ? moved / static_cast<double>(m) : 0;
+}
+
 // One library pass over the finite points. Positions move by the library's
 // displacement (computed in double), so a point the library leaves alone
 // keeps its exact input coordinates.
@@ -116,25 +149,80 @@ void run_pass(std::vector<double>& positions, std::vector<float>& noise, const D
   report.library_seconds = seconds_since(start);
   if (o.progress && relay.fraction < 1.0) relay.report(1.0);
 
-  double moved = 0;
-  for (int32_t i = 0; i < m; ++i) {
-    const size_t b = 3 * static_cast<size_t>(i);
-    const bool finite = std::isfinite(out[b]) && std::isfinite(out[b + 1]) &&
-                        std::isfinite(out[b + 2]) && std::isfinite(noise[static_cast<size_t>(i)]);
-    if (in.degenerate[static_cast<size_t>(i)] || !finite) {
-      noise[static_cast<size_t>(i)] = noise_before[static_cast<size_t>(i)];
-      ++report.degenerate;
-      continue;
-    }
-    double d2 = 0;
-    for (int c = 0; c < 3; ++c) {
-      const double delta = static_cast<double>(out[b + c]) - static_cast<double>(in.points[b + c]);
-      positions[b + c] += delta;
-      d2 += delta * delta;
-    }
-    moved += std::sqrt(d2);
+  apply_pass(positions, in.points, out, in.degenerate, noise_before, noise, report);
+}
+
+void report_progress(const DenoiseOptions& o, int pass, double fraction) {
+  Progress p;
+  p.pass = pass;
+  p.passes = o.passes;
+  p.fraction = fraction;
+  p.overall = (pass + fraction) / o.passes;
+  o.progress(p);
+}
+
+// One pass tile by tile (see tiled_pass.cpp): the same results as run_pass,
+// within `tile_budget` bytes per library call.
+void run_tiled_pass(std::vector<double>& positions, std::vector<float>& noise,
+                    const DenoiseOptions& o, const LibraryWindows& windows, int pass,
+                    size_t tile_budget, std::vector<float>* normals,
+                    std::vector<char>& ever_degenerate, PassReport& report,
+                    detail::TileStats& stats) {
+  const auto start = Clock::now();
+  detail::PassSettings settings;
+  settings.centre = bounding_box_centre(positions);
+  settings.k = std::min<int32_t>(o.k, static_cast<int32_t>(positions.size() / 3));
+  settings.list_cap = o.list_cap;
+  settings.list_radius = preselect_radius(static_cast<float>(windows.preselect_size));
+  settings.library_base = windows.base;
+  settings.size_norm = static_cast<float>(windows.size_norm);
+  settings.preselect = static_cast<float>(windows.preselect_size);
+  settings.scale_ratio = static_cast<float>(o.scale_ratio);
+  settings.num_scales = o.num_scales;
+  settings.parameter_set = static_cast<int32_t>(o.preset);
+  settings.normals = normals != nullptr;
+  detail::PassOutputs outputs;
+  const detail::TileProgress progress = [&](double f) { report_progress(o, pass, f); };
+  detail::run_tiled_pass(positions, noise, settings, {tile_budget, o.tile_size}, o.threads,
+                         o.progress ? progress : detail::TileProgress{}, outputs, stats);
+  // Neighbour search and library calls alternate tile by tile: the pass's
+  // time is counted as the library's.
+  report.library_seconds = seconds_since(start);
+  report.capped_lists = outputs.capped_lists;
+  report.longest_list = outputs.longest_list;
+  const std::vector<float> in = recentred_floats(positions, settings.centre);
+  const std::vector<float> noise_before = noise;
+  noise = std::move(outputs.noise);
+  for (size_t i = 0; i < ever_degenerate.size(); ++i) ever_degenerate[i] |= outputs.degenerate[i];
+  apply_pass(positions, in, outputs.out, outputs.degenerate, noise_before, noise, report);
+  if (normals) *normals = std::move(outputs.normals);
+}
+
+int64_t physical_memory() {
+  const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGE_SIZE);
+  return pages > 0 && page > 0 ? static_cast<int64_t>(pages) * page : int64_t{8} << 30;
+}
+
+int64_t peak_resident_memory() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<int64_t>(usage.ru_maxrss) * 1024;  // kilobytes on Linux
+}
+
+// Bytes per finite point that a run holds outside the library calls: the
+// positions, noise levels before and after a pass, and the bookkeeping.
+constexpr size_t kRunBytesPerPoint = 24 + 4 + 4 + 1 + 8;
+
+std::string size_text(double bytes) {
+  const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+  int u = 0;
+  while (bytes >= 1024 && u < 4) {
+    bytes /= 1024;
+    ++u;
   }
-  report.mean_displacement = m > 0 ? moved / m : 0;
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f %s", bytes, units[u]);
+  return text;
 }
 
 // Unit frame normals (the axis of the smallest eigenvalue) of the given pass input.
@@ -261,6 +349,8 @@ void validate_options(const DenoiseOptions& o) {
     fail("scale ratio must be in (1, " + std::to_string(static_cast<int>(kMaxScaleRatio)) + "]");
   }
   range(o.list_cap, kListCapRange, "list cap");
+  if (o.memory_limit < 0) fail("memory limit must be >= 0");
+  if (!(o.tile_size >= 0) || std::isinf(o.tile_size)) fail("tile size must be finite and >= 0");
   if (o.preset != Preset::Detail && o.preset != Preset::Smooth) fail("preset must be detail or smooth");
   const double largest = o.base_size * std::pow(o.scale_ratio, o.num_scales);
   if (!(largest <= 1e4)) fail("the largest window (base size * ratio^scales) exceeds 10^4 spacings");
@@ -274,7 +364,9 @@ DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& 
   DenoiseReport report;
   DenoiseOptions o = options;
   report.points = xyz.size() / 3;
-  const std::vector<size_t> finite = finite_indices(xyz);
+  // The library gets the points along a space-filling curve: neighbours in
+  // space are then mostly neighbours in memory, whatever the file's order.
+  const std::vector<size_t> finite = space_filling_order(xyz, finite_indices(xyz));
   report.non_finite = report.points - finite.size();
   if (final_sigma) final_sigma->assign(report.points, std::numeric_limits<float>::quiet_NaN());
   if (normals) normals->assign(xyz.size(), std::numeric_limits<float>::quiet_NaN());
@@ -318,20 +410,50 @@ DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& 
     for (size_t k = 0; k < finite.size(); ++k) noise[k] = static_cast<float>(o.point_sigma[finite[k]]);
   }
   std::vector<char> ever_degenerate(finite.size(), 0);
+  // One library call for the whole cloud when it fits the memory limit and
+  // no tile size is asked for; tiles otherwise.
+  report.memory_limit = o.memory_limit > 0 ? o.memory_limit : physical_memory() / 4;
+  const size_t m = finite.size();
+  const size_t per_point = detail::bytes_per_tile_point(std::min<int32_t>(o.k, static_cast<int32_t>(m)), o.list_cap);
+  const size_t limit = static_cast<size_t>(report.memory_limit);
+  const size_t held = m * (kRunBytesPerPoint + detail::bytes_per_cloud_point_tiled());
+  const bool tiled = o.tile_size > 0 || m * (per_point + kRunBytesPerPoint) > limit;
+  if (tiled && held >= limit) {
+    throw DenoiseError("memory limit of " + size_text(static_cast<double>(limit)) +
+                       " too small: a tiled run holds " + size_text(static_cast<double>(held)) +
+                       " for the cloud's points alone");
+  }
   PassInput last;
+  std::vector<float> frame_n;
   for (int pass = 0; pass < o.passes; ++pass) {
     PassReport pr;
-    PassInput in = prepare_pass(positions, o, report.preselect_size, pr);
-    for (size_t i = 0; i < finite.size(); ++i) ever_degenerate[i] |= in.degenerate[i];
-    run_pass(positions, noise, o, windows.base, report.size_norm, report.preselect_size, in, pass,
-             pr);
+    if (tiled) {
+      detail::TileStats stats;
+      const bool last_pass = pass + 1 == o.passes;
+      try {
+        run_tiled_pass(positions, noise, o, windows, pass, limit - held,
+                       normals && last_pass ? &frame_n : nullptr, ever_degenerate, pr, stats);
+      } catch (const detail::TileBudgetError& e) {
+        throw DenoiseError("memory limit of " + size_text(static_cast<double>(limit)) +
+                           " too small for one tile with its halo; the smallest limit that works is " +
+                           size_text(static_cast<double>(held + e.needed_bytes)));
+      }
+      report.tiles = stats.tiles;
+      report.halo_width = stats.halo_width;
+      report.halo_overhead =
+          stats.core_points > 0 ? static_cast<double>(stats.region_points) / stats.core_points - 1 : 0;
+    } else {
+      PassInput in = prepare_pass(positions, o, report.preselect_size, pr);
+      for (size_t i = 0; i < m; ++i) ever_degenerate[i] |= in.degenerate[i];
+      run_pass(positions, noise, o, windows.base, report.size_norm, report.preselect_size, in, pass,
+               pr);
+      last = std::move(in);
+    }
     report.passes.push_back(pr);
-    last = std::move(in);
   }
   report.degenerate = static_cast<size_t>(std::count(ever_degenerate.begin(), ever_degenerate.end(), 1));
 
-  std::vector<float> frame_n;
-  if (normals) frame_n = frame_normals(last);
+  if (normals && !tiled) frame_n = frame_normals(last);
   for (size_t k = 0; k < finite.size(); ++k) {
     const size_t i = finite[k];
     for (int c = 0; c < 3; ++c) xyz[3 * i + c] = positions[3 * k + c];
@@ -340,6 +462,7 @@ DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& 
       for (int c = 0; c < 3; ++c) (*normals)[3 * i + c] = frame_n[3 * k + c];
     }
   }
+  report.peak_memory = peak_resident_memory();
   report.total_seconds = seconds_since(start);
   return report;
 }
