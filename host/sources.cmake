@@ -28,6 +28,7 @@ set(ICI3D_HOST_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/src/neighbors/robust_stats.cpp
   ${CMAKE_CURRENT_LIST_DIR}/src/neighbors/estimate.cpp
   # The pipeline.
+  ${CMAKE_CURRENT_LIST_DIR}/src/pipeline/denoise_tile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/src/pipeline/tiled_pass.cpp
   ${CMAKE_CURRENT_LIST_DIR}/src/pipeline/denoise.cpp
   ${CMAKE_CURRENT_LIST_DIR}/src/pipeline/denoise_file.cpp)

@@ -14,6 +14,7 @@
 #include "ici3d_host/estimate.h"
 #include "ici3d_host/neighbors.h"
 #include "ici3d_host/points.h"
+#include "ici3d_host/tiles.h"
 #include "tiled_pass.h"
 
 namespace ici3d::host {
@@ -164,23 +165,13 @@ void report_progress(const DenoiseOptions& o, int pass, double fraction) {
 // One pass tile by tile (see tiled_pass.cpp): the same results as run_pass,
 // within `tile_budget` bytes per library call.
 void run_tiled_pass(std::vector<double>& positions, std::vector<float>& noise,
-                    const DenoiseOptions& o, const LibraryWindows& windows, int pass,
-                    size_t tile_budget, std::vector<float>* normals,
-                    std::vector<char>& ever_degenerate, PassReport& report,
-                    detail::TileStats& stats) {
+                    const DenoiseOptions& o, int pass, size_t tile_budget,
+                    std::vector<float>* normals, std::vector<char>& ever_degenerate,
+                    PassReport& report, detail::TileStats& stats) {
   const auto start = Clock::now();
-  detail::PassSettings settings;
-  settings.centre = bounding_box_centre(positions);
-  settings.k = std::min<int32_t>(o.k, static_cast<int32_t>(positions.size() / 3));
-  settings.list_cap = o.list_cap;
-  settings.list_radius = preselect_radius(static_cast<float>(windows.preselect_size));
-  settings.library_base = windows.base;
-  settings.size_norm = static_cast<float>(windows.size_norm);
-  settings.preselect = static_cast<float>(windows.preselect_size);
-  settings.scale_ratio = static_cast<float>(o.scale_ratio);
-  settings.num_scales = o.num_scales;
-  settings.parameter_set = static_cast<int32_t>(o.preset);
-  settings.normals = normals != nullptr;
+  const size_t m = positions.size() / 3;
+  const PassSettings settings =
+      pass_settings(o, bounding_box_centre(positions), m, normals != nullptr);
   detail::PassOutputs outputs;
   const detail::TileProgress progress = [&](double f) { report_progress(o, pass, f); };
   detail::run_tiled_pass(positions, noise, settings, {tile_budget, o.tile_size}, o.threads,
@@ -190,11 +181,20 @@ void run_tiled_pass(std::vector<double>& positions, std::vector<float>& noise,
   report.library_seconds = seconds_since(start);
   report.capped_lists = outputs.capped_lists;
   report.longest_list = outputs.longest_list;
-  const std::vector<float> in = recentred_floats(positions, settings.centre);
-  const std::vector<float> noise_before = noise;
+  double moved = 0;
+  for (size_t i = 0; i < m; ++i) {
+    ever_degenerate[i] |= outputs.kept[i];
+    report.degenerate += outputs.kept[i];
+    double d2 = 0;
+    for (int c = 0; c < 3; ++c) {
+      const double d = outputs.xyz[3 * i + c] - positions[3 * i + c];
+      d2 += d * d;
+    }
+    moved += std::sqrt(d2);
+  }
+  report.mean_displacement = m > 0 ? moved / static_cast<double>(m) : 0;
+  positions = std::move(outputs.xyz);
   noise = std::move(outputs.noise);
-  for (size_t i = 0; i < ever_degenerate.size(); ++i) ever_degenerate[i] |= outputs.degenerate[i];
-  apply_pass(positions, in, outputs.out, outputs.degenerate, noise_before, noise, report);
   if (normals) *normals = std::move(outputs.normals);
 }
 
@@ -431,7 +431,7 @@ DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& 
       detail::TileStats stats;
       const bool last_pass = pass + 1 == o.passes;
       try {
-        run_tiled_pass(positions, noise, o, windows, pass, limit - held,
+        run_tiled_pass(positions, noise, o, pass, limit - held,
                        normals && last_pass ? &frame_n : nullptr, ever_degenerate, pr, stats);
       } catch (const detail::TileBudgetError& e) {
         throw DenoiseError("memory limit of " + size_text(static_cast<double>(limit)) +

@@ -1,25 +1,7 @@
-// A pass tile by tile. Each library call gets one tile's own points and a
-// halo, and the results of the tile's own points are kept. They are
-// bit-identical to a pass over the whole cloud because the call sees, for each
-// of them, exactly what the whole-cloud call would see:
-//
-//  * Point j's result sums the planes of every point i whose accepted window
-//    holds j, in increasing order of i. Windows are cut from candidate lists,
-//    which lie within the list radius R of their point, so every such i lies
-//    within R of the tile. All points within R of the tile (the "active"
-//    points) get their exact frame rows and candidate lists; every other point
-//    of the call gets a list of just itself, so it sends planes to nobody else.
-//  * An active point's list and frame row need every point within R of it,
-//    and within its K-th neighbour's distance. The halo therefore holds every
-//    point within M >= 2R of the tile, and each active row is checked: a row
-//    whose K-th neighbour lies farther than the halo reaches is searched again
-//    over the whole cloud, and the neighbours found join the call.
-//  * The points of a call keep the cloud's relative order, so ties between
-//    equal distances, and the order in which planes are summed, are the
-//    cloud's. Point 0 of the cloud always joins the call (as its first point):
-//    the library takes the noise update's reference level from its input's
-//    first point.
-//  * The positions are converted to float around the cloud's own centre.
+// A pass tile by tile in one process: the cloud's points are grouped by grid
+// cells, cubes of cells become tiles that fit the memory budget, and each
+// tile's region (its cells and those within the halo) goes to denoise_tile,
+// which explains why the results are exact.
 #include "tiled_pass.h"
 
 #include <algorithm>
@@ -29,6 +11,7 @@
 
 #include "ici3d.h"
 #include "ici3d_host/denoise.h"
+#include "ici3d_host/tiles.h"
 #include "ici3d_host/neighbors.h"
 #include "../morton.h"
 #include "../neighbors/point_index.h"
@@ -142,8 +125,8 @@ struct PassLayout {
   const std::vector<float>& noise;
   const PassSettings& settings;
   const CellIndex& cells;
+  double extent;      // the cloud's largest extent
   double slack;       // covers float rounding of positions and box edges
-  double active_reach;  // R, widened by the slack
   int64_t halo_cells;   // cells beyond the tile that its call reads
   double halo;          // the distance beyond the tile that those cells cover for sure
 };
@@ -263,170 +246,81 @@ std::vector<uint32_t> nearest_in_cloud(const PassLayout& layout, uint32_t ordina
   return out;
 }
 
-// One library call: the tile's points, its halo and the cloud's first point.
-class TileRun {
- public:
-  TileRun(const PassLayout& layout, const Tile& tile, int threads)
-      : layout_(layout), threads_(threads) {
-    const CellIndex& cells = layout.cells;
-    const Cell base = cell_of_code(tile.prefix << (3 * tile.level));
-    const int64_t side = int64_t{1} << tile.level;
-    for (int a = 0; a < 3; ++a) {
-      lo_[a] = cells.origin()[a] + static_cast<double>(base[a]) * cells.cell() - layout.slack;
-      hi_[a] = cells.origin()[a] + static_cast<double>(base[a] + side) * cells.cell() + layout.slack;
-    }
-    const auto own = cells.block(tile.prefix, tile.level);
-    for (int64_t s = own.first; s < own.second; ++s) ordinals_.push_back(cells.point(s));
-    core_count_ = ordinals_.size();
-    gather_halo(base, side);
-    ordinals_.push_back(0);
-    std::sort(ordinals_.begin(), ordinals_.end());
-    ordinals_.erase(std::unique(ordinals_.begin(), ordinals_.end()), ordinals_.end());
-    is_core_.assign(ordinals_.size(), 0);
-    for (int64_t s = own.first; s < own.second; ++s) is_core_[local_of(cells.point(s))] = 1;
-  }
-
-  size_t core_count() const { return core_count_; }
-  size_t size() const { return ordinals_.size(); }
-
-  void run(const TileProgress& progress, PassOutputs& outputs, TileStats& stats) {
-    build_neighbourhoods(stats);
-    const PassSettings& s = layout_.settings;
-    const int32_t m = static_cast<int32_t>(ordinals_.size());
-    std::vector<float> noise(ordinals_.size());
-    for (size_t l = 0; l < ordinals_.size(); ++l) noise[l] = layout_.noise[ordinals_[l]];
-    std::vector<float> out(points_.size());
-    struct Relay {
-      const TileProgress& progress;
-      static void from_library(int64_t done, int64_t total, void* user) {
-        static_cast<Relay*>(user)->progress(static_cast<double>(done) / static_cast<double>(total));
-      }
-    } relay{progress};
-    ici3d_denoise_with_progress(points_.data(), m, noise.data(), s.library_base, s.num_scales,
-                                lists_.pointers.data(), s.size_norm, s.preselect, s.scale_ratio,
-                                lists_.counts.data(), lists_.longest, s.parameter_set,
-                                knn_.indices.data(), knn_.k, out.data(),
-                                progress ? Relay::from_library : nullptr, &relay);
-    keep_core_results(out, noise, outputs);
-  }
-
- private:
-  size_t local_of(uint32_t ordinal) const {
-    return static_cast<size_t>(std::lower_bound(ordinals_.begin(), ordinals_.end(), ordinal) -
-                               ordinals_.begin());
-  }
-
-  // Every point of the cells within the halo around the tile's cube.
-  void gather_halo(const Cell& base, int64_t side) {
-    const CellIndex& cells = layout_.cells;
-    const int64_t h = layout_.halo_cells;
-    Cell c;
-    for (c[0] = base[0] - h; c[0] < base[0] + side + h; ++c[0]) {
-      for (c[1] = base[1] - h; c[1] < base[1] + side + h; ++c[1]) {
-        for (c[2] = base[2] - h; c[2] < base[2] + side + h; ++c[2]) {
-          bool inside = true;
-          for (int a = 0; a < 3; ++a) inside = inside && c[a] >= base[a] && c[a] < base[a] + side;
-          if (inside) continue;
-          const auto range = cells.block_at(c, 0);
-          for (int64_t s = range.first; s < range.second; ++s) ordinals_.push_back(cells.point(s));
-        }
+// The ordinals of a tile's points, of the points in the cells within the
+// halo around it, and of the cloud's first point, in the cloud's order.
+std::vector<uint32_t> region_ordinals(const PassLayout& layout, const Tile& tile) {
+  const CellIndex& cells = layout.cells;
+  const Cell base = cell_of_code(tile.prefix << (3 * tile.level));
+  const int64_t side = int64_t{1} << tile.level;
+  const int64_t h = layout.halo_cells;
+  std::vector<uint32_t> ordinals{0};
+  Cell c;
+  for (c[0] = base[0] - h; c[0] < base[0] + side + h; ++c[0]) {
+    for (c[1] = base[1] - h; c[1] < base[1] + side + h; ++c[1]) {
+      for (c[2] = base[2] - h; c[2] < base[2] + side + h; ++c[2]) {
+        const auto range = cells.block_at(c, 0);
+        for (int64_t s = range.first; s < range.second; ++s) ordinals.push_back(cells.point(s));
       }
     }
   }
+  std::sort(ordinals.begin(), ordinals.end());
+  ordinals.erase(std::unique(ordinals.begin(), ordinals.end()), ordinals.end());
+  return ordinals;
+}
 
-  const double* position(size_t l) const { return &layout_.xyz[3 * size_t{ordinals_[l]}]; }
-
-  void build_neighbourhoods(TileStats& stats) {
-    const PassSettings& s = layout_.settings;
-    for (int round = 0;; ++round) {
-      const int32_t m = static_cast<int32_t>(ordinals_.size());
-      points_.resize(3 * ordinals_.size());
-      active_.assign(ordinals_.size(), 0);
-      for (size_t l = 0; l < ordinals_.size(); ++l) {
-        for (int c = 0; c < 3; ++c) {
-          points_[3 * l + c] = static_cast<float>(position(l)[c] - s.centre[c]);
-        }
-        const double d2 = squared_distance_to_box(position(l), lo_, hi_);
-        active_[l] = d2 <= layout_.active_reach * layout_.active_reach;
-      }
-      knn_ = knn_table(points_.data(), m, s.k, threads_, active_.data());
-      // Once the far neighbours have joined, every row is exact: the points
-      // that joined lie beyond the halo, so no row that was sure can change.
-      if (round > 0) break;
-      const std::vector<uint32_t> far = far_neighbours();
-      if (far.empty()) break;
-      stats.far_neighbour_points += far.size();
-      ordinals_.insert(ordinals_.end(), far.begin(), far.end());
-      std::vector<uint32_t> core_ordinals;
-      for (size_t l = 0; l < is_core_.size(); ++l) {
-        if (is_core_[l]) core_ordinals.push_back(ordinals_[l]);
-      }
-      std::sort(ordinals_.begin(), ordinals_.end());
-      ordinals_.erase(std::unique(ordinals_.begin(), ordinals_.end()), ordinals_.end());
-      is_core_.assign(ordinals_.size(), 0);
-      for (uint32_t o : core_ordinals) is_core_[local_of(o)] = 1;
-    }
-    lists_ = candidate_lists(points_.data(), static_cast<int32_t>(ordinals_.size()), s.list_radius,
-                             s.list_cap, threads_, active_.data());
+TileRegion make_region(const PassLayout& layout, const Tile& tile,
+                       const std::vector<uint32_t>& ordinals) {
+  const CellIndex& cells = layout.cells;
+  const Cell base = cell_of_code(tile.prefix << (3 * tile.level));
+  const int64_t side = int64_t{1} << tile.level;
+  TileRegion r;
+  for (int a = 0; a < 3; ++a) {
+    r.lo[a] = cells.origin()[a] + static_cast<double>(base[a]) * cells.cell() - layout.slack;
+    r.hi[a] = cells.origin()[a] + static_cast<double>(base[a] + side) * cells.cell() + layout.slack;
   }
-
-  // The neighbours, over the whole cloud, of every active point whose frame
-  // row may reach beyond the halo, where they are not in the call yet.
-  std::vector<uint32_t> far_neighbours() const {
-    const int32_t k = knn_.k;
-    std::vector<uint32_t> missing;
-    if (k <= 1) return missing;
-    for (size_t l = 0; l < ordinals_.size(); ++l) {
-      if (!active_[l]) continue;
-      const int32_t* row = &knn_.indices[l * static_cast<size_t>(k)];
-      const size_t last = static_cast<size_t>(row[k - 1]);
-      bool sure = last != l;
-      if (sure) {
-        const double reach = std::sqrt(squared_distance(&points_[3 * l], &points_[3 * last]));
-        const double room =
-            layout_.halo - std::sqrt(squared_distance_to_box(position(l), lo_, hi_));
-        sure = reach + layout_.slack <= room;
-      }
-      if (sure) continue;
-      for (uint32_t j : nearest_in_cloud(layout_, ordinals_[l], k - 1)) missing.push_back(j);
-    }
-    return missing;
+  r.halo = layout.halo;
+  r.cloud_extent = layout.extent;
+  const uint64_t lo = tile.prefix << (3 * tile.level), hi = lo + (uint64_t{1} << (3 * tile.level));
+  r.xyz.reserve(3 * ordinals.size());
+  for (uint32_t o : ordinals) {
+    const double* p = &layout.xyz[3 * size_t{o}];
+    r.xyz.insert(r.xyz.end(), p, p + 3);
+    r.noise.push_back(layout.noise[o]);
+    const uint64_t code = morton_code(cells.cell_at(p));
+    r.core.push_back(code >= lo && code < hi);
   }
+  return r;
+}
 
-  void keep_core_results(const std::vector<float>& out, const std::vector<float>& noise,
-                         PassOutputs& outputs) const {
-    const int32_t k = knn_.k;
-    const int32_t m = static_cast<int32_t>(ordinals_.size());
-    for (size_t l = 0; l < ordinals_.size(); ++l) {
-      if (!is_core_[l]) continue;
-      const size_t g = ordinals_[l];
-      for (int c = 0; c < 3; ++c) outputs.out[3 * g + c] = out[3 * l + c];
-      outputs.noise[g] = noise[l];
-      const int32_t* row = &knn_.indices[l * static_cast<size_t>(k)];
-      outputs.degenerate[g] = degenerate_neighbourhood(points_.data(), row, k);
-      outputs.longest_list = std::max(outputs.longest_list, lists_.counts[l]);
-      outputs.capped_lists += lists_.counts[l] >= layout_.settings.list_cap;
-      if (layout_.settings.normals) {
-        int32_t axes[3];
-        float frame[9];
-        local_coordinate_for_ici_c(points_.data(), knn_.indices.data(), static_cast<int32_t>(l), k,
-                                   m, axes, frame);
-        for (int c = 0; c < 3; ++c) outputs.normals[3 * g + c] = frame[3 * c + axes[2]];
+// Runs one tile; rows that reach beyond the halo get their neighbours from
+// the whole cloud, which then join the region.
+TileOutcome run_tile(const PassLayout& layout, const Tile& tile, int threads,
+                     const std::function<void(double)>& progress, std::vector<uint32_t>& ordinals,
+                     TileStats& stats) {
+  ordinals = region_ordinals(layout, tile);
+  TileRegion region = make_region(layout, tile, ordinals);
+  try {
+    return denoise_tile(region, layout.settings, threads, progress);
+  } catch (const FarNeighboursError& far) {
+    std::vector<uint32_t> trusted;
+    for (size_t l : far.points) {
+      trusted.push_back(ordinals[l]);
+      for (uint32_t j : nearest_in_cloud(layout, ordinals[l], layout.settings.k - 1)) {
+        ordinals.push_back(j);
       }
     }
+    stats.far_neighbour_points += far.points.size();
+    std::sort(ordinals.begin(), ordinals.end());
+    ordinals.erase(std::unique(ordinals.begin(), ordinals.end()), ordinals.end());
+    region = make_region(layout, tile, ordinals);
+    region.trusted.assign(ordinals.size(), 0);
+    for (uint32_t o : trusted) {
+      region.trusted[static_cast<size_t>(
+          std::lower_bound(ordinals.begin(), ordinals.end(), o) - ordinals.begin())] = 1;
+    }
+    return denoise_tile(region, layout.settings, threads, progress);
   }
-
-  const PassLayout& layout_;
-  int threads_;
-  std::array<double, 3> lo_{}, hi_{};
-  std::vector<uint32_t> ordinals_;  // the call's points, in the cloud's order
-  std::vector<char> is_core_;
-  size_t core_count_ = 0;
-  std::vector<float> points_;
-  std::vector<char> active_;
-  KnnTable knn_;
-  CandidateLists lists_;
-};
+}
 
 double cloud_extent(const std::vector<double>& xyz) {
   std::array<double, 3> lo{xyz[0], xyz[1], xyz[2]}, hi = lo;
@@ -442,46 +336,42 @@ double cloud_extent(const std::vector<double>& xyz) {
 }  // namespace
 
 size_t bytes_per_tile_point(int32_t k, int32_t list_cap) {
-  const size_t cap = static_cast<size_t>(list_cap);
+  const size_t cap = static_cast<size_t>(list_cap), rows = static_cast<size_t>(k);
   // Library: 4 selected-window rows of up to `cap` entries, frames and about
-  // 60 four-byte working values. Lists: the finished ones and the per-block
-  // buffers they are gathered from. Frame rows, positions, noise, outputs,
-  // the tile's bookkeeping and the k-d tree of the call.
-  return 16 * cap + 300 + 8 * cap + 24 + 4 * static_cast<size_t>(k) + 48 + 64;
+  // 60 four-byte working values. Lists: as found, the per-block buffers they
+  // are gathered from, and renumbered for the library; the same for the frame
+  // rows (twice). The region's positions, floats, noise levels, flags and
+  // index maps, and the k-d tree of the searches.
+  return 16 * cap + 300 + 12 * cap + 8 * rows + 24 + 12 + 12 + 8 + 4 + 4 + 16 + 64;
 }
 
 size_t bytes_per_cloud_point_tiled() {
-  // Outputs (3 floats, noise, flag), the cell index (ordinal, and a sort key
-  // while it is built).
-  return 12 + 4 + 1 + 4 + 16;
+  // New positions, noise levels and flags; the cell index (an ordinal, and a
+  // sort key while it is built).
+  return 24 + 4 + 1 + 4 + 16;
 }
 
 void run_tiled_pass(const std::vector<double>& positions, const std::vector<float>& noise,
                     const PassSettings& settings, const TilePlanRequest& request, int threads,
                     const TileProgress& progress, PassOutputs& outputs, TileStats& stats) {
   const size_t n = positions.size() / 3;
-  outputs.out.assign(3 * n, 0.0f);
-  outputs.noise.assign(n, 0.0f);
-  outputs.degenerate.assign(n, 0);
+  outputs.xyz = positions;
+  outputs.noise = noise;
+  outputs.kept.assign(n, 0);
   if (settings.normals) outputs.normals.assign(3 * n, 0.0f);
   if (n == 0) return;
   const double extent = cloud_extent(positions);
   const double slack = 1e-6 * extent + 1e-30;
-  const double radius = settings.list_radius;
-  // The halo: the list radius around every active point, which lies within
-  // the list radius of the tile.
-  const double active_reach = radius * 1.0001 + slack;
-  const double wanted_halo = 2 * active_reach + slack;
+  const double wanted_halo = tile_halo(settings, extent);
   // Cells half as wide as the halo (at most 2^21 across the cloud), so that
-  // two rings of cells hold it; the slack covers a point's cell rounding
-  // across a cell edge.
+  // two rings of cells hold it. The slack covers a point's cell rounding
+  // across a cell edge and the tile's box being widened by it.
   const double cell = std::max(
-      {(wanted_halo + 2 * slack) / 2, extent / static_cast<double>(kCellsPerAxis - 2), 1e-30});
+      {(wanted_halo + 3 * slack) / 2, extent / static_cast<double>(kCellsPerAxis - 2), 1e-30});
   const CellIndex cells(positions, cell);
-  const int64_t halo_cells = static_cast<int64_t>(std::ceil((wanted_halo + slack) / cell));
-  const PassLayout layout{positions,    noise,      settings,
-                          cells,        slack,      active_reach,
-                          halo_cells,   static_cast<double>(halo_cells) * cell - slack};
+  const int64_t halo_cells = static_cast<int64_t>(std::ceil((wanted_halo + 2 * slack) / cell));
+  const PassLayout layout{positions, noise,      settings, cells, extent,
+                          slack,     halo_cells, static_cast<double>(halo_cells) * cell - 2 * slack};
   stats.halo_width = layout.halo;
 
   const size_t per_point = bytes_per_tile_point(settings.k, settings.list_cap);
@@ -492,18 +382,32 @@ void run_tiled_pass(const std::vector<double>& positions, const std::vector<floa
     throw TileBudgetError(planner.smallest_failing() * per_point);
   }
   size_t done = 0;
+  std::vector<uint32_t> ordinals;
   for (const Tile& tile : tiles) {
-    TileRun run(layout, tile, threads);
-    const size_t core = run.core_count();
-    const TileProgress tile_progress = [&](double f) {
-      if (progress) progress((static_cast<double>(done) + f * static_cast<double>(core)) / n);
+    const auto own = cells.block(tile.prefix, tile.level);
+    const size_t core = static_cast<size_t>(own.second - own.first);
+    const std::function<void(double)> tile_progress = [&](double f) {
+      progress((static_cast<double>(done) + f * static_cast<double>(core)) / static_cast<double>(n));
     };
-    run.run(progress ? tile_progress : TileProgress{}, outputs, stats);
+    const TileOutcome outcome = run_tile(layout, tile, threads,
+                                         progress ? tile_progress : std::function<void(double)>{},
+                                         ordinals, stats);
+    for (size_t c = 0; c < outcome.points.size(); ++c) {
+      const size_t g = ordinals[outcome.points[c]];
+      for (int a = 0; a < 3; ++a) outputs.xyz[3 * g + a] = outcome.xyz[3 * c + a];
+      outputs.noise[g] = outcome.noise[c];
+      outputs.kept[g] = outcome.kept[c];
+      if (settings.normals) {
+        for (int a = 0; a < 3; ++a) outputs.normals[3 * g + a] = outcome.normals[3 * c + a];
+      }
+    }
+    outputs.capped_lists += outcome.capped_lists;
+    outputs.longest_list = std::max(outputs.longest_list, outcome.longest_list);
     done += core;
     ++stats.tiles;
     stats.core_points += core;
-    stats.region_points += run.size();
-    stats.peak_region = std::max(stats.peak_region, run.size());
+    stats.region_points += outcome.library_points;
+    stats.peak_region = std::max(stats.peak_region, outcome.library_points);
   }
   if (progress) progress(1.0);
 }

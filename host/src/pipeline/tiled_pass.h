@@ -11,31 +11,17 @@
 #include <vector>
 
 #include "ici3d_host/denoise.h"
+#include "ici3d_host/tiles.h"
 
 namespace ici3d::host::detail {
 
-// What a pass hands the library, the same for every tile.
-struct PassSettings {
-  std::array<double, 3> centre{};  // points go to the library as float(p - centre)
-  int32_t k = 0;                   // frame neighbours (already capped by the cloud's size)
-  int32_t list_cap = 0;
-  float list_radius = 0;           // candidates lie within this distance
-  int32_t library_base = 1;
-  float size_norm = 0;
-  float preselect = 0;
-  float scale_ratio = 0;
-  int32_t num_scales = 0;
-  int32_t parameter_set = 0;
-  bool normals = false;            // also compute the frame normals of the points
-};
-
 // The outcome of a pass for every point of the cloud (its order).
 struct PassOutputs {
-  std::vector<float> out;         // 3n: the library's output, recentred as its input
-  std::vector<float> noise;       // n: updated noise levels
-  std::vector<char> degenerate;   // n: the frame neighbourhood has no plane
+  std::vector<double> xyz;        // 3n: new positions
+  std::vector<float> noise;       // n: new noise levels
+  std::vector<char> kept;         // n: left in place
   std::vector<float> normals;     // 3n when asked for
-  int64_t capped_lists = 0;       // lists of the cloud's points that the cap cut
+  int64_t capped_lists = 0;
   int32_t longest_list = 0;
 };
 
