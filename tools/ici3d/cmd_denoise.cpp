@@ -20,7 +20,7 @@ struct DenoiseArgs {
   host::DenoiseOptions options;
   std::string preset = host::preset_name(host::DenoiseOptions{}.preset);
   std::vector<std::string> extra;
-  std::string report, format, encoding;
+  std::string report, format, encoding, memory_limit;
   bool force = false, in_place = false;
 };
 
@@ -67,6 +67,14 @@ void add_options(CLI::App& app, DenoiseArgs& a) {
          "Most candidates per window (bounds memory, about 20 bytes per candidate and point)")
       ->check(CLI::Range(host::kListCapRange.min, host::kListCapRange.max))
       ->capture_default_str();
+  app.add_option("--memory-limit", a.memory_limit,
+                 "Memory the run may use beyond the cloud itself, e.g. 2GiB or 500MB; a cloud "
+                 "that needs more is denoised tile by tile, with the same result (default: a "
+                 "quarter of the machine's memory)");
+  app.add_option("--tile-size", a.options.tile_size,
+                 "Largest tile side in length units (default: tiles only as the memory limit "
+                 "needs them)")
+      ->check(CLI::NonNegativeNumber);
   app.add_option("--threads", a.options.threads, "Threads; 0 uses every core")
       ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
@@ -97,6 +105,7 @@ void finish_options(DenoiseArgs& a) {
     if (name == "normal") o.output_normal = true;
   }
   try {
+    if (!a.memory_limit.empty()) o.memory_limit = host::parse_memory_size(a.memory_limit);
     host::validate_options(o);
   } catch (const host::DenoiseError& e) {
     throw UsageError(e.what());
@@ -152,6 +161,11 @@ void print_summary(const Console& console, const host::DenoiseReport& r) {
       "estimates: {:.2f} s; noise estimate skipped {} (too few neighbours) and {} "
       "(collinear)",
       r.estimate_seconds, count_of(r.noise_too_few_points, "position"), r.noise_collinear);
+  if (r.tiles > 1)
+    console.detail("tiles: {} (halo width {}, {:.2f} halo points per tile point)", r.tiles,
+                   format_length(r.halo_width), r.halo_overhead);
+  console.detail("memory: limit {}, peak {}", host::format_memory_size(r.memory_limit),
+                 host::format_memory_size(r.peak_memory));
   for (size_t p = 0; p < r.passes.size(); ++p) {
     const host::PassReport& pass = r.passes[p];
     console.detail(
@@ -222,6 +236,11 @@ std::string report_json(const DenoiseArgs& a, const std::vector<std::string>& at
   json.key("counts").begin_object();
   json.member("points", r.points).member("non_finite", r.non_finite);
   json.member("degenerate", r.degenerate).member("capped_lists", capped);
+  json.end_object();
+  json.key("tiles").begin_object();
+  json.member("tiles", r.tiles).member("halo_width", r.halo_width);
+  json.member("halo_overhead", r.halo_overhead);
+  json.member("memory_limit", r.memory_limit).member("peak_memory", r.peak_memory);
   json.end_object();
   json.key("timings").begin_object();
   json.member("read_seconds", t.read).member("estimate_seconds", r.estimate_seconds);

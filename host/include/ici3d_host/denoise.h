@@ -161,6 +161,14 @@ struct LibraryWindows {
 };
 LibraryWindows library_windows(const DenoiseOptions& options);
 
+/// A memory size such as "2GiB", "512M", "1.5G", "300MB" or "1000000" (bytes).
+/// K, M, G, T and KiB, MiB, GiB, TiB are powers of 1024; KB, MB, GB, TB of
+/// 1000; case does not matter. Throws DenoiseError for anything else,
+/// negative sizes and sizes beyond 2^62 bytes.
+int64_t parse_memory_size(const std::string& text);
+/// Bytes in binary units with three significant digits, e.g. "1.50 GiB".
+std::string format_memory_size(double bytes);
+
 /// Checks the options; throws DenoiseError naming the bad option.
 void validate_options(const DenoiseOptions& options);
 

@@ -8,7 +8,9 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <cctype>
 #include <string>
+#include <utility>
 
 #include "ici3d.h"
 #include "ici3d_host/estimate.h"
@@ -213,17 +215,6 @@ int64_t peak_resident_memory() {
 // positions, noise levels before and after a pass, and the bookkeeping.
 constexpr size_t kRunBytesPerPoint = 24 + 4 + 4 + 1 + 8;
 
-std::string size_text(double bytes) {
-  const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
-  int u = 0;
-  while (bytes >= 1024 && u < 4) {
-    bytes /= 1024;
-    ++u;
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f %s", bytes, units[u]);
-  return text;
-}
 
 // Unit frame normals (the axis of the smallest eigenvalue) of the given pass input.
 std::vector<float> frame_normals(const PassInput& in) {
@@ -331,6 +322,46 @@ LibraryWindows library_windows(const DenoiseOptions& o) {
   return w;
 }
 
+std::string format_memory_size(double bytes) {
+  const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB"};
+  int u = 0;
+  while (bytes >= 1024 && u < 5) {
+    bytes /= 1024;
+    ++u;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, u == 0 ? "%.0f %s" : "%.3g %s", bytes, units[u]);
+  return text;
+}
+
+int64_t parse_memory_size(const std::string& text) {
+  auto fail = [&] {
+    throw DenoiseError("invalid memory size '" + text + "' (expected e.g. 2GiB, 512M or 300MB)");
+  };
+  size_t used = 0;
+  double value = 0;
+  try {
+    value = std::stod(text, &used);
+  } catch (const std::exception&) {
+    fail();
+  }
+  std::string unit = text.substr(used);
+  unit.erase(0, unit.find_first_not_of(' '));
+  for (char& c : unit) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  static const std::pair<const char*, double> units[] = {
+      {"", 1},      {"B", 1},         {"K", 0x1p10},    {"KIB", 0x1p10}, {"KB", 1e3},
+      {"M", 0x1p20}, {"MIB", 0x1p20}, {"MB", 1e6},      {"G", 0x1p30},   {"GIB", 0x1p30},
+      {"GB", 1e9},  {"T", 0x1p40},    {"TIB", 0x1p40},  {"TB", 1e12}};
+  for (const auto& [name, factor] : units) {
+    if (unit != name) continue;
+    const double bytes = value * factor;
+    if (!(bytes >= 0) || !(bytes <= 0x1p62)) fail();
+    return static_cast<int64_t>(bytes);
+  }
+  fail();
+  return 0;
+}
+
 void validate_options(const DenoiseOptions& o) {
   auto fail = [](const std::string& what) { throw DenoiseError("invalid option: " + what); };
   if (!(o.sigma >= 0) && !std::isnan(o.sigma)) fail("sigma must be >= 0");
@@ -419,8 +450,8 @@ DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& 
   const size_t held = m * (kRunBytesPerPoint + detail::bytes_per_cloud_point_tiled());
   const bool tiled = o.tile_size > 0 || m * (per_point + kRunBytesPerPoint) > limit;
   if (tiled && held >= limit) {
-    throw DenoiseError("memory limit of " + size_text(static_cast<double>(limit)) +
-                       " too small: a tiled run holds " + size_text(static_cast<double>(held)) +
+    throw DenoiseError("memory limit of " + format_memory_size(static_cast<double>(limit)) +
+                       " too small: a tiled run holds " + format_memory_size(static_cast<double>(held)) +
                        " for the cloud's points alone");
   }
   PassInput last;
@@ -434,9 +465,9 @@ DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& 
         run_tiled_pass(positions, noise, o, pass, limit - held,
                        normals && last_pass ? &frame_n : nullptr, ever_degenerate, pr, stats);
       } catch (const detail::TileBudgetError& e) {
-        throw DenoiseError("memory limit of " + size_text(static_cast<double>(limit)) +
+        throw DenoiseError("memory limit of " + format_memory_size(static_cast<double>(limit)) +
                            " too small for one tile with its halo; the smallest limit that works is " +
-                           size_text(static_cast<double>(held + e.needed_bytes)));
+                           format_memory_size(static_cast<double>(held + e.needed_bytes)));
       }
       report.tiles = stats.tiles;
       report.halo_width = stats.halo_width;
