@@ -42,6 +42,13 @@ struct SpreadCase {
     counts[0] = static_cast<int32_t>(members.size());
     for (size_t k = 0; k < members.size(); ++k) neighbors[k] = members[k];
   }
+  // Fit record of the window (local axes) and the axis order of point 0.
+  void set_fit(const float (&fit)[3], const int32_t (&order)[3]) {
+    for (int p = 0; p < 3; ++p) {
+      fits[p] = fit[p];
+      axes[p] = order[p];
+    }
+  }
   void set_estimate(float x, float y, float z) {
     estimates[ici3d::layout::direction_estimate(0, 0, 0)] = x;
     estimates[ici3d::layout::direction_estimate(0, 1, 0)] = y;
@@ -92,12 +99,7 @@ TEST(SecondLoop, WindowOnThePlaneWeighsByItsSizeAndNoise) {
 TEST(SecondLoop, AxisOrderReordersTheFitRecord) {
   SpreadCase c({0, 0, 0, 1, 0, 0});
   c.set_window({0, 1});
-  c.fits[0] = 0.3f;
-  c.fits[1] = -0.2f;
-  c.fits[2] = 1.0f;
-  c.axes[0] = 1;
-  c.axes[1] = 2;
-  c.axes[2] = 0;
+  c.set_fit({0.3f, -0.2f, 1.0f}, {1, 2, 0});
   c.run();
   // Normal in frame-row order is (f2, f0, f1) = (1, 0.3, -0.2), normalised.
   const double len = std::sqrt(1.0 + 0.09 + 0.04);
@@ -125,12 +127,7 @@ struct RotatedCase {
     const double cz = std::cos(0.7), sz = std::sin(0.7), cx = std::cos(-0.4), sx = std::sin(-0.4);
     const double rows[9] = {cz, sz, 0, -sz * cx, cz * cx, sx, sz * sx, -cz * sx, cx};
     for (int k = 0; k < 9; ++k) c.frames[k] = static_cast<float>(rows[k]);
-    c.fits[0] = 0.25f;
-    c.fits[1] = -0.4f;
-    c.fits[2] = 1.0f;
-    c.axes[0] = 2;
-    c.axes[1] = 0;
-    c.axes[2] = 1;
+    c.set_fit({0.25f, -0.4f, 1.0f}, {2, 0, 1});
     c.set_window({0, 1, 2, 3, 4, 5});
     c.set_estimate(0.1f, 0.2f, 0.3f);
   }
