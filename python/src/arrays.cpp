@@ -82,7 +82,8 @@ void copy_values(const py::array& values, host::Attribute& attribute) {
   attribute.bytes.assign(bytes, bytes + values.nbytes());
 }
 
-host::CandidateView candidate_view(const CArray<int32_t>& indices, const CArray<int64_t>& indptr, int32_t n) {
+host::CandidateView candidate_view(const CArray<int32_t>& indices, const CArray<int64_t>& indptr,
+                                   int32_t n) {
   require_length(indptr, static_cast<py::ssize_t>(n) + 1, "indptr");
   const py::ssize_t total = require_length(indices, -1, "indices");
   try {

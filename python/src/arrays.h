@@ -55,6 +55,7 @@ void copy_values(const py::array& values, host::Attribute& attribute);
 /// library's pointers and counts, pointing into `indices`; ValueError unless
 /// indptr has n+1 entries, starts at 0, never decreases, ends at
 /// len(indices) and every count fits int32.
-host::CandidateView candidate_view(const CArray<int32_t>& indices, const CArray<int64_t>& indptr, int32_t n);
+host::CandidateView candidate_view(const CArray<int32_t>& indices, const CArray<int64_t>& indptr,
+                                   int32_t n);
 
 }  // namespace ici3d::python

@@ -75,7 +75,8 @@ TEST(CandidateView, MalformedOffsetsAreRejected) {
       candidate_view(indices.data(), c.total, c.offsets.data(), n);
       ADD_FAILURE() << c.what << ": no exception";
     } catch (const std::invalid_argument& e) {
-      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << c.what << ": " << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
+          << c.what << ": " << e.what();
     }
   }
   const int64_t zero = 0;

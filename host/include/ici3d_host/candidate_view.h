@@ -58,8 +58,8 @@ inline CandidateView candidate_view(const int32_t* indices, int64_t total, const
   if (indices == nullptr && total > 0) throw std::invalid_argument("null list indices");
   if (offsets[0] != 0 || offsets[n] != total)
     throw std::invalid_argument("offsets must start at 0 and end at the number of indices, " +
-                                std::to_string(total) + "; got " + std::to_string(offsets[0]) + " and " +
-                                std::to_string(offsets[n]));
+                                std::to_string(total) + "; got " + std::to_string(offsets[0]) +
+                                " and " + std::to_string(offsets[n]));
   CandidateView view;
   view.pointers.resize(static_cast<size_t>(n));
   view.counts.resize(static_cast<size_t>(n));
@@ -67,8 +67,9 @@ inline CandidateView candidate_view(const int32_t* indices, int64_t total, const
   for (int32_t i = 0; i < n; ++i) {
     const int64_t count = offsets[i + 1] - offsets[i];
     if (count < 0 || count > std::numeric_limits<int32_t>::max())
-      throw std::invalid_argument("offsets must not decrease and each list must hold < 2^31 entries; list " +
-                                  std::to_string(i) + " has " + std::to_string(count));
+      throw std::invalid_argument(
+          "offsets must not decrease and each list must hold < 2^31 entries; list " +
+          std::to_string(i) + " has " + std::to_string(count));
     view.pointers[static_cast<size_t>(i)] = base == nullptr ? nullptr : base + offsets[i];
     view.counts[static_cast<size_t>(i)] = static_cast<int32_t>(count);
     view.longest = std::max(view.longest, view.counts[static_cast<size_t>(i)]);
