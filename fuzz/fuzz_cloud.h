@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fuzz_input.h"
+#include "ici3d_host/candidate_view.h"
 
 namespace ici3d_fuzz {
 
@@ -22,9 +23,7 @@ struct FuzzCloud {
   std::vector<float> points;   // 3n raw floats
   std::vector<float> noise;    // n raw floats
   std::vector<std::vector<int32_t>> lists;
-  std::vector<int32_t*> list_pointers;
-  std::vector<int32_t> counts;
-  int32_t longest = 0;
+  ici3d::host::CandidateView view;  // points into `lists`
 };
 
 // Candidate lists: a length byte per point, then one byte per entry. With
@@ -41,16 +40,7 @@ inline void decode_lists(ByteReader& in, FuzzCloud& c, bool self_first, bool raw
       list.push_back(raw_indices ? in.take<int16_t>() : in.below(c.n));
     }
   }
-  c.list_pointers.clear();
-  c.counts.clear();
-  c.longest = 0;
-  for (std::vector<int32_t>& list : c.lists) {
-    // An empty list still gets a pointer of its own (the check allows null).
-    if (list.empty()) list.reserve(1);
-    c.list_pointers.push_back(list.data());
-    c.counts.push_back(static_cast<int32_t>(list.size()));
-    c.longest = std::max(c.longest, c.counts.back());
-  }
+  c.view = ici3d::host::candidate_view(c.lists);
 }
 
 inline void decode_cloud(ByteReader& in, FuzzCloud& c, int32_t n) {

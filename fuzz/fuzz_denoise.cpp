@@ -20,6 +20,7 @@
 
 #include "fuzz_input.h"
 #include "ici3d_host/denoise.h"
+#include "ici3d_host/points.h"
 
 namespace {
 
@@ -49,15 +50,11 @@ DenoiseOptions decode_options(ByteReader& in, uint8_t flags) {
   return o;
 }
 
-bool finite_point(const double* p) {
-  return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
-}
-
 void check_points_kept(const std::vector<double>& before, const std::vector<double>& after) {
   check(before.size() == after.size(), "the point count is kept");
   for (size_t i = 0; i < before.size(); i += 3) {
-    if (finite_point(&before[i])) {
-      check(finite_point(&after[i]), "a finite point stays finite");
+    if (ici3d::host::is_finite_point(&before[i])) {
+      check(ici3d::host::is_finite_point(&after[i]), "a finite point stays finite");
     } else {
       check(ici3d_fuzz::same_bits(&before[i], &after[i], 3),
             "a non-finite point is kept bit for bit");

@@ -116,8 +116,8 @@ int32_t break_argument(PassArgs& a, int32_t breakage, uint8_t arg) {
       return kBadNeighborIndex;
     case kBadCandidateList: {
       const size_t i = arg % c.lists.size();
-      if (arg % 2 == 0) c.counts[i] = -1 - arg;
-      else if (c.counts[i] > 0) c.list_pointers[i] = nullptr;
+      if (arg % 2 == 0) c.view.counts[i] = -1 - arg;
+      else if (c.view.counts[i] > 0) c.view.pointers[i] = nullptr;
       else return kNone;
       return kBadCandidateList;
     }
@@ -128,8 +128,8 @@ int32_t break_argument(PassArgs& a, int32_t breakage, uint8_t arg) {
       return kBadCandidateIndex;
     }
     default:  // kMaxSelectedSmall
-      a.max_selected = std::min(a.max_selected, c.longest - 1 - arg % 2);
-      if (a.max_selected >= 1 && a.max_selected >= c.longest) return kNone;
+      a.max_selected = std::min(a.max_selected, c.view.longest - 1 - arg % 2);
+      if (a.max_selected >= 1 && a.max_selected >= c.view.longest) return kNone;
       return kMaxSelectedSmall;
   }
 }
@@ -202,14 +202,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   a.table = ici3d_fuzz::decode_table(in, a.n, a.K);
   const bool raw_indices = (flags & 32) != 0;
   ici3d_fuzz::decode_lists(in, c, (flags & 16) == 0, raw_indices);
-  a.max_selected = std::max(c.longest, 1) + slack;
+  a.max_selected = std::max(c.view.longest, 1) + slack;
 
   const size_t n = static_cast<size_t>(a.n);
   std::vector<float> denoised(3 * n, -7.0f);
   a.points = c.points.data();
   a.noise = c.noise.data();
-  a.lists = c.list_pointers.data();
-  a.counts = c.counts.data();
+  a.lists = c.view.pointers.data();
+  a.counts = c.view.counts.data();
   a.table_ptr = a.table.data();
   a.denoised = denoised.data();
 

@@ -71,14 +71,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<float> frames = in.floats(9 * static_cast<size_t>(n));
   const std::vector<int32_t> axes = decode_axes(in, n, (flags & 4) != 0);
   ici3d_fuzz::decode_lists(in, c, (flags & 1) == 0, false);
-  const int32_t max_selected = std::clamp(raw_max_selected, -1, c.longest + 3);
+  const int32_t max_selected = std::clamp(raw_max_selected, -1, c.view.longest + 3);
   const int32_t passed_n = (flags & 2) != 0 ? -n : n;
 
   float unwritten;
   std::memcpy(&unwritten, &kUnwrittenBits, sizeof unwritten);
   std::vector<float> denoised(3 * static_cast<size_t>(n), unwritten);
   const std::vector<float> noise_before = c.noise;
-  main_loop3_parallel(c.list_pointers.data(), c.counts.data(), frames.data(), axes.data(),
+  main_loop3_parallel(c.view.pointers.data(), c.view.counts.data(), frames.data(), axes.data(),
                       passed_n, max_selected, gamma, preselect, ratio, size_norm, reg_weight,
                       sigma_factor, c.noise.data(), c.points.data(), num_scales, base_size,
                       denoised.data());

@@ -1,5 +1,6 @@
 // The methods of the quality comparison, named by a short setting such as
-// "jet:k=24" or "ours:k=16,base=2,scales=3,ratio=1.5,preset=0,passes=1,cap=256".
+// "jet:k=24" or "ours:k=48,base=3,scales=2,ratio=1.8,preset=0,passes=2,cap=128";
+// ours_defaults() gives the pipeline's own defaults in this form.
 #pragma once
 
 #include <cstdint>

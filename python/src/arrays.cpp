@@ -1,6 +1,7 @@
 #include "arrays.h"
 
 #include <limits>
+#include <stdexcept>
 
 namespace ici3d::python {
 
@@ -81,27 +82,15 @@ void copy_values(const py::array& values, host::Attribute& attribute) {
   attribute.bytes.assign(bytes, bytes + values.nbytes());
 }
 
-CandidateView candidate_view(const CArray<int32_t>& indices, const CArray<int64_t>& indptr, int32_t n) {
+host::CandidateView candidate_view(const CArray<int32_t>& indices, const CArray<int64_t>& indptr,
+                                   int32_t n) {
   require_length(indptr, static_cast<py::ssize_t>(n) + 1, "indptr");
   const py::ssize_t total = require_length(indices, -1, "indices");
-  const int64_t* offsets = indptr.data();
-  if (offsets[0] != 0 || offsets[n] != total)
-    throw py::value_error("indptr must start at 0 and end at len(indices) = " + std::to_string(total) +
-                          ", got " + std::to_string(offsets[0]) + " and " + std::to_string(offsets[n]));
-  CandidateView view;
-  view.pointers.resize(static_cast<size_t>(n));
-  view.counts.resize(static_cast<size_t>(n));
-  // The library takes non-const list pointers but only reads through them.
-  int32_t* base = const_cast<int32_t*>(indices.data());
-  for (int32_t i = 0; i < n; ++i) {
-    const int64_t count = offsets[i + 1] - offsets[i];
-    if (count < 0 || count > std::numeric_limits<int32_t>::max())
-      throw py::value_error("indptr must not decrease and each list must hold < 2^31 entries; list " +
-                            std::to_string(i) + " has " + std::to_string(count));
-    view.pointers[static_cast<size_t>(i)] = base + offsets[i];
-    view.counts[static_cast<size_t>(i)] = static_cast<int32_t>(count);
+  try {
+    return host::candidate_view(indices.data(), total, indptr.data(), n);
+  } catch (const std::invalid_argument& e) {
+    throw py::value_error(std::string("indptr: ") + e.what());
   }
-  return view;
 }
 
 }  // namespace ici3d::python

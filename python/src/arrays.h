@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "ici3d_host/candidate_view.h"
 #include "ici3d_host/point_cloud.h"
 
 namespace ici3d::python {
@@ -50,14 +51,11 @@ py::array attribute_to_numpy(host::Attribute&& attribute);
 /// type (ValueError or TypeError otherwise).
 void copy_values(const py::array& values, host::Attribute& attribute);
 
-/// Candidate lists in the library's form, pointing into `indices`.
-struct CandidateView {
-  std::vector<int32_t*> pointers;
-  std::vector<int32_t> counts;
-};
-/// Splits CSR lists (list i is indices[indptr[i] .. indptr[i+1])) into
-/// pointers and counts; ValueError unless indptr has n+1 entries, starts at
-/// 0, never decreases, ends at len(indices) and every count fits int32.
-CandidateView candidate_view(const CArray<int32_t>& indices, const CArray<int64_t>& indptr, int32_t n);
+/// Splits CSR lists (list i is indices[indptr[i] .. indptr[i+1])) into the
+/// library's pointers and counts, pointing into `indices`; ValueError unless
+/// indptr has n+1 entries, starts at 0, never decreases, ends at
+/// len(indices) and every count fits int32.
+host::CandidateView candidate_view(const CArray<int32_t>& indices, const CArray<int64_t>& indptr,
+                                   int32_t n);
 
 }  // namespace ici3d::python

@@ -40,7 +40,7 @@ void require_valid_indices(const int32_t* values, py::ssize_t count, py::ssize_t
 
 py::tuple denoise_pass(const PassArguments& args) {
   const PassShape shape = pass_shape(args);
-  const CandidateView lists = candidate_view(args.indices, args.indptr, shape.n);
+  const host::CandidateView lists = candidate_view(args.indices, args.indptr, shape.n);
   const auto n = static_cast<size_t>(shape.n);
   std::vector<float> noise(args.noise_sigma.data(), args.noise_sigma.data() + n);
   std::vector<float> denoised(3 * n);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "ici3d.h"
+#include "ici3d_host/candidate_view.h"
 #include "test_util.h"
 
 namespace {
@@ -21,8 +22,10 @@ struct Args {
   int32_t n = 3, K = 2, max_selected = 3, parameter_set = 0;
   bool null_noise = false, null_table = false;
 
+  // Counts stay as set, so that a case can spoil them alone.
+  void point_at_lists() { pointers = ici3d::host::candidate_view(lists).pointers; }
   int32_t check() {
-    pointers = {lists[0].data(), lists[1].data(), lists[2].data()};
+    point_at_lists();
     return ici3d_check_arguments(points.data(), n, null_noise ? nullptr : noise.data(), 1, 2,
                                  pointers.data(), 1.0f, 1.0f, 1.5f, counts.data(), max_selected,
                                  parameter_set, null_table ? nullptr : table.data(), K,
@@ -78,7 +81,7 @@ TEST(CheckArguments, ValidOddities) {
 TEST(Entry, InvalidArgumentsCopyThePointsAndSayWhy) {
   Args a;
   a.parameter_set = 5;
-  a.pointers = {a.lists[0].data(), a.lists[1].data(), a.lists[2].data()};
+  a.point_at_lists();
   const std::string err = ici3d_test::capture_stderr([&] {
     const std::string out = ici3d_test::capture_stdout([&] {
       square_neigh_ici_denoi_recur_pure_c_parallel(

@@ -42,6 +42,13 @@ struct SpreadCase {
     counts[0] = static_cast<int32_t>(members.size());
     for (size_t k = 0; k < members.size(); ++k) neighbors[k] = members[k];
   }
+  // Fit record of the window (local axes) and the axis order of point 0.
+  void set_fit(const float (&fit)[3], const int32_t (&order)[3]) {
+    for (int p = 0; p < 3; ++p) {
+      fits[p] = fit[p];
+      axes[p] = order[p];
+    }
+  }
   void set_estimate(float x, float y, float z) {
     estimates[ici3d::layout::direction_estimate(0, 0, 0)] = x;
     estimates[ici3d::layout::direction_estimate(0, 1, 0)] = y;
@@ -92,12 +99,7 @@ TEST(SecondLoop, WindowOnThePlaneWeighsByItsSizeAndNoise) {
 TEST(SecondLoop, AxisOrderReordersTheFitRecord) {
   SpreadCase c({0, 0, 0, 1, 0, 0});
   c.set_window({0, 1});
-  c.fits[0] = 0.3f;
-  c.fits[1] = -0.2f;
-  c.fits[2] = 1.0f;
-  c.axes[0] = 1;
-  c.axes[1] = 2;
-  c.axes[2] = 0;
+  c.set_fit({0.3f, -0.2f, 1.0f}, {1, 2, 0});
   c.run();
   // Normal in frame-row order is (f2, f0, f1) = (1, 0.3, -0.2), normalised.
   const double len = std::sqrt(1.0 + 0.09 + 0.04);
@@ -108,6 +110,84 @@ TEST(SecondLoop, AxisOrderReordersTheFitRecord) {
       EXPECT_NEAR(c.matrix_sums[3 * r + col] / w, nrm[r] * nrm[col], 1e-6) << r << "," << col;
       EXPECT_EQ(c.matrix_sums[3 * r + col], c.matrix_sums[3 * col + r]);  // exactly symmetric
     }
+  }
+}
+
+// A tilted plane in a rotated frame, with members off the plane so that the
+// residual term decides the weight. Expected values in double: the fit record
+// (a, b, 1) placed into frame-row order by the axis order, rotated into global
+// coordinates, and the weight 1 / max(R - 0.75 S, sqrt(2/m) S)^2 from the
+// members' mean squared distance R to the plane and mean noise variance S.
+struct RotatedCase {
+  SpreadCase c{{0.10f, 0.20f, 0.30f, 0.35f, -0.10f, 0.05f, -0.20f, 0.25f, 0.40f,
+                0.30f, 0.30f, -0.15f, -0.05f, -0.30f, 0.10f, 0.15f, 0.05f, 0.60f},
+               0.1f};
+  RotatedCase() {
+    // Frame rows: a rotation about z by 0.7 then about x by -0.4.
+    const double cz = std::cos(0.7), sz = std::sin(0.7), cx = std::cos(-0.4), sx = std::sin(-0.4);
+    const double rows[9] = {cz, sz, 0, -sz * cx, cz * cx, sx, sz * sx, -cz * sx, cx};
+    for (int k = 0; k < 9; ++k) c.frames[k] = static_cast<float>(rows[k]);
+    c.set_fit({0.25f, -0.4f, 1.0f}, {2, 0, 1});
+    c.set_window({0, 1, 2, 3, 4, 5});
+    c.set_estimate(0.1f, 0.2f, 0.3f);
+  }
+};
+
+TEST(SecondLoop, RotatedFrameSpreadsTheRotatedPlaneWithItsResidualWeight) {
+  RotatedCase r;
+  SpreadCase &c = r.c;
+  c.run();
+  double local[3], normal[3] = {0, 0, 0};
+  for (int p = 0; p < 3; ++p) local[c.axes[p]] = c.fits[p];
+  for (int row = 0; row < 3; ++row) {
+    for (int k = 0; k < 3; ++k) normal[k] += static_cast<double>(c.frames[3 * row + k]) * local[row];
+  }
+  const double length =
+      std::sqrt(normal[0] * normal[0] + normal[1] * normal[1] + normal[2] * normal[2]);
+  for (double &v : normal) v /= length;
+  const double e[3] = {0.1f, 0.2f, 0.3f};
+  const int32_t m = 6;
+  double residual = 0;
+  for (int32_t j = 0; j < m; ++j) {
+    double t = 0;
+    for (int k = 0; k < 3; ++k) t += (c.points[3 * j + k] - e[k]) * normal[k];
+    residual += t * t / m;
+  }
+  const double S = 0.1f * 0.1f;
+  const double floor = std::sqrt(2.0 / m) * S;
+  ASSERT_GT(residual - 0.75 * S, floor);  // the residual branch, not the noise floor
+  const double w = 1.0 / ((residual - 0.75 * S) * (residual - 0.75 * S));
+  const double offset = e[0] * normal[0] + e[1] * normal[1] + e[2] * normal[2];
+  for (int32_t j = 0; j < m; ++j) {
+    EXPECT_NEAR(c.weight_sums[j], w, w * 1e-5) << j;
+    for (int a = 0; a < 3; ++a) {
+      for (int b = 0; b < 3; ++b) {
+        EXPECT_NEAR(c.matrix_sums[9 * j + 3 * a + b], w * normal[a] * normal[b], w * 1e-5) << j;
+      }
+      EXPECT_NEAR(c.rhs_sums[3 * j + a], w * offset * normal[a], w * 1e-5) << j;
+    }
+  }
+}
+
+TEST(SecondLoop, ReorderingFrameRowsWithTheAxisOrderKeepsThePlane) {
+  RotatedCase original;
+  original.c.run();
+  // Frame rows cycled (new row r = old row (r + 1) % 3), and the axis order
+  // renamed to match: the fit record lands on the same local axes.
+  RotatedCase cycled;
+  for (int row = 0; row < 3; ++row) {
+    for (int k = 0; k < 3; ++k)
+      cycled.c.frames[3 * row + k] = original.c.frames[3 * ((row + 1) % 3) + k];
+  }
+  for (int p = 0; p < 3; ++p) cycled.c.axes[p] = (original.c.axes[p] + 2) % 3;
+  cycled.c.run();
+  for (int32_t j = 0; j < original.c.n; ++j) {
+    const float w = original.c.weight_sums[j];
+    EXPECT_NEAR(cycled.c.weight_sums[j], w, w * 1e-5f) << j;
+    for (int k = 0; k < 9; ++k)
+      EXPECT_NEAR(cycled.c.matrix_sums[9 * j + k], original.c.matrix_sums[9 * j + k], w * 1e-6f) << j;
+    for (int a = 0; a < 3; ++a)
+      EXPECT_NEAR(cycled.c.rhs_sums[3 * j + a], original.c.rhs_sums[3 * j + a], w * 1e-6f) << j;
   }
 }
 

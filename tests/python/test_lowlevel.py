@@ -80,9 +80,9 @@ class TestDenoisePass:
         table, indptr, indices, _ = pipeline_inputs(points, k=8)
         decreasing = indptr.copy()
         decreasing[5] = decreasing[7]
-        with pytest.raises(ValueError, match="indptr must not decrease"):
+        with pytest.raises(ValueError, match="indptr: offsets must not decrease"):
             lowlevel.denoise_pass(points, np.ones(50), table, decreasing, indices, size_norm=1.0)
-        with pytest.raises(ValueError, match="end at len"):
+        with pytest.raises(ValueError, match="end at the number of indices"):
             lowlevel.denoise_pass(points, np.ones(50), table, indptr, indices[:-1], size_norm=1.0)
         with pytest.raises(ValueError, match=r"indptr must have shape \(51,\), got \(50,\)"):
             lowlevel.denoise_pass(points, np.ones(50), table, indptr[:-1], indices, size_norm=1.0)

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ici3d.h"
+#include "ici3d_host/candidate_view.h"
 
 namespace {
 
@@ -230,17 +231,12 @@ TEST(EntryRegression, PointsWithoutPlanesKeepTheirPositionWhateverTheSizeNorm) {
     }
     table.insert(table.end(), lists[static_cast<size_t>(i)].begin(), lists[static_cast<size_t>(i)].end());
   }
-  std::vector<int32_t*> pointers;
-  std::vector<int32_t> counts;
-  for (auto& l : lists) {
-    pointers.push_back(l.data());
-    counts.push_back(static_cast<int32_t>(l.size()));
-  }
+  const ici3d::host::CandidateView view = ici3d::host::candidate_view(lists);
   for (const float size_norm : {1.84396865e-40f, 0.0f}) {
     std::vector<float> noise(n, 1e-4f), out(3 * n, -1.0f);
     square_neigh_ici_denoi_recur_pure_c_parallel(points.data(), n, noise.data(), 0, 2,
-                                                  pointers.data(), size_norm, 1e6f, 0.0045f,
-                                                  counts.data(), n, 1, table.data(), K, out.data());
+                                                  view.pointers.data(), size_norm, 1e6f, 0.0045f,
+                                                  view.counts.data(), n, 1, table.data(), K, out.data());
     for (size_t k = 0; k < out.size(); ++k) {
       EXPECT_NEAR(out[k], points[k], 1e-10) << "size_norm " << size_norm << ", coordinate " << k;
     }

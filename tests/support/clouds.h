@@ -8,6 +8,8 @@
 #include <random>
 #include <vector>
 
+#include "ici3d_host/candidate_view.h"
+
 namespace ici3d_test {
 
 struct Cloud {
@@ -17,12 +19,9 @@ struct Cloud {
 };
 
 // Candidate lists: every point within `radius` (itself first, then by
-// distance and index), as the library expects them.
-struct CandidateLists {
+// distance and index), with the view the library takes pointing into them.
+struct CandidateLists : ici3d::host::CandidateView {
   std::vector<std::vector<int32_t>> lists;
-  std::vector<int32_t *> pointers;
-  std::vector<int32_t> counts;
-  int32_t longest = 0;
 };
 
 inline float dist2(const std::vector<float> &p, int32_t a, int32_t b) {
@@ -48,11 +47,7 @@ inline CandidateLists brute_force_candidates(const std::vector<float> &p, float 
     out.lists[i].push_back(i);
     for (const auto &f : found) out.lists[i].push_back(f.second);
   }
-  for (auto &l : out.lists) {
-    out.pointers.push_back(l.data());
-    out.counts.push_back(static_cast<int32_t>(l.size()));
-    out.longest = std::max(out.longest, out.counts.back());
-  }
+  static_cast<ici3d::host::CandidateView &>(out) = ici3d::host::candidate_view(out.lists);
   return out;
 }
 

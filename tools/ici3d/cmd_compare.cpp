@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "cli_common.h"
+#include "ici3d_host/points.h"
 #include "json.h"
 #include "synth_shapes.h"
 
@@ -35,7 +36,7 @@ SurfaceDistances measure(const Shape& shape, const std::vector<double>& xyz) {
   double sum = 0, sum_squares = 0, largest = 0;
   for (size_t i = 0; i < d.points; ++i) {
     const Vec3 p{xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]};
-    if (!(std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]))) continue;
+    if (!host::is_finite_point(p.data())) continue;
     const double distance = shape.distance(p);
     sum += distance;
     sum_squares += distance * distance;

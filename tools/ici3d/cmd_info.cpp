@@ -7,6 +7,7 @@
 
 #include "cli_common.h"
 #include "ici3d_host/denoise.h"
+#include "ici3d_host/points.h"
 #include "json.h"
 
 namespace ici3d::cli {
@@ -31,8 +32,7 @@ BoundingBox bounding_box(const std::vector<double>& xyz) {
     box.hi[c] = -box.lo[c];
   }
   for (size_t i = 0; i + 2 < xyz.size(); i += 3) {
-    if (!(std::isfinite(xyz[i]) && std::isfinite(xyz[i + 1]) && std::isfinite(xyz[i + 2])))
-      continue;
+    if (!host::is_finite_point(&xyz[i])) continue;
     for (int c = 0; c < 3; ++c) {
       // Adding zero turns -0 into 0 for printing.
       box.lo[c] = std::min(box.lo[c], xyz[i + c] + 0.0);

@@ -14,6 +14,7 @@
 #include "ici3d.h"
 #include "ici3d_host/estimate.h"
 #include "ici3d_host/neighbors.h"
+#include "ici3d_host/points.h"
 
 namespace ici3d::cli {
 
@@ -38,10 +39,6 @@ double dot(const Vec3& a, const Vec3& b) { return a[0] * b[0] + a[1] * b[1] + a[
 Vec3 normalized(const Vec3& v) {
   const double length = std::sqrt(dot(v, v));
   return {v[0] / length, v[1] / length, v[2] / length};
-}
-
-bool finite_point(const double* p) {
-  return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
 }
 
 // Orthonormal camera axes: `toward` points from the scene to the camera.
@@ -76,7 +73,7 @@ Framing frame_clouds(const std::vector<RenderInput>& clouds, const Camera& cam, 
   for (const RenderInput& cloud : clouds) {
     for (size_t i = 0; i + 2 < cloud.xyz.size(); i += 3) {
       const double* p = &cloud.xyz[i];
-      if (!finite_point(p)) continue;
+      if (!host::is_finite_point(p)) continue;
       const Vec3 q{p[0], p[1], p[2]};
       const double uv[2] = {dot(q, cam.right), dot(q, cam.up)};
       for (int k = 0; k < 2; ++k) {
@@ -96,12 +93,6 @@ Framing frame_clouds(const std::vector<RenderInput>& clouds, const Camera& cam, 
   if (extent_v > 0) f.scale = std::min(f.scale, usable_h / extent_v);
   if (!std::isfinite(f.scale)) f.scale = 1;  // a single position
   return f;
-}
-
-std::vector<float> recentred_floats(const std::vector<double>& xyz, const Vec3& centre) {
-  std::vector<float> out(xyz.size());
-  for (size_t i = 0; i < xyz.size(); ++i) out[i] = static_cast<float>(xyz[i] - centre[i % 3]);
-  return out;
 }
 
 // Unit normals from the frames of the nearest neighbours (NaN where the
@@ -183,7 +174,7 @@ Rgb colour_map(double t) {
 // turned towards the camera (their sign is arbitrary).
 Rgb shade(const float* normal, const Rgb& base, const Camera& cam, double ambient) {
   Vec3 n{normal[0], normal[1], normal[2]};
-  if (!(std::isfinite(n[0]) && std::isfinite(n[1]) && std::isfinite(n[2]))) n = cam.toward;
+  if (!host::is_finite_point(normal)) n = cam.toward;
   if (dot(n, cam.toward) < 0) n = {-n[0], -n[1], -n[2]};
   const double diffuse = std::max(0.0, dot(n, cam.light));
   Vec3 half;
@@ -210,7 +201,7 @@ std::vector<Splat> project_points(const RenderInput& cloud, const std::vector<fl
   splats.reserve(cloud.xyz.size() / 3);
   for (size_t i = 0; i < cloud.xyz.size() / 3; ++i) {
     const double* p = &cloud.xyz[3 * i];
-    if (!finite_point(p)) continue;
+    if (!host::is_finite_point(p)) continue;
     const Vec3 q{p[0] - f.centre[0], p[1] - f.centre[1], p[2] - f.centre[2]};
     // Colours keep more of their value under the shading than plain grey.
     Rgb base = kSurface;
@@ -372,7 +363,7 @@ Image render_side_by_side(const std::vector<RenderInput>& clouds, const RenderSe
     const int x0 = k * s.width / panels, x1 = (k + 1) * s.width / panels;
     const RenderInput& cloud = clouds[static_cast<size_t>(k)];
     const std::vector<float> normals =
-        estimate_normals(recentred_floats(cloud.xyz, framing.centre), s.threads);
+        estimate_normals(host::recentred_floats(cloud.xyz, framing.centre), s.threads);
     const std::vector<Splat> splats =
         project_points(cloud, normals, cam, framing, range, x1 - x0, panel_h);
     PanelBuffer buffer((x1 - x0) * kSupersample, panel_h * kSupersample);
