@@ -61,10 +61,21 @@ def _sigma_arguments(sigma, n):
     return 0.0, _checks.per_point(sigma, n, np.float64, "sigma")
 
 
+def _memory_limit(value):
+    """Bytes from None (the default), an integer or a text such as "2GiB"."""
+    if value is None:
+        return 0
+    if isinstance(value, str):
+        return _core.parse_memory_size(value)
+    return _checks.integer(value, "memory_limit")
+
+
 def _options(sigma, spacing, preset, passes, k, base_size, num_scales, scale_ratio, list_cap,
-             threads):
+             threads, memory_limit=None, tile_size=None):
     """Pipeline options; the pipeline checks the ranges (DenoiseError)."""
     options = _core.DenoiseOptions()
+    options.memory_limit = _memory_limit(memory_limit)
+    options.tile_size = 0.0 if tile_size is None else _checks.positive(tile_size, "tile_size")
     options.sigma = sigma
     options.spacing = 0.0 if spacing is None else _checks.positive(spacing, "spacing")
     if not isinstance(preset, str):
@@ -90,7 +101,7 @@ def _warn_non_finite(report, stacklevel=3):
 def denoise(points, sigma=None, *, spacing=None, preset=_DEFAULT_PRESET, passes=_DEFAULTS.passes,
             k=_DEFAULTS.k, base_size=_DEFAULTS.base_size, num_scales=_DEFAULTS.num_scales,
             scale_ratio=_DEFAULTS.scale_ratio, list_cap=_DEFAULTS.list_cap, threads=None,
-            return_sigma=False, progress=None):
+            memory_limit=None, tile_size=None, return_sigma=False, progress=None):
     """Denoise a point cloud.
 
     Args:
@@ -117,6 +128,12 @@ def denoise(points, sigma=None, *, spacing=None, preset=_DEFAULT_PRESET, passes=
             bytes per entry and point).
         threads: OpenMP threads; None uses the runtime's default. Results do
             not depend on it.
+        memory_limit: bytes the run may use beyond the cloud itself (an
+            integer, or a text such as "2GiB" or "500MB"); None: a quarter
+            of the machine's memory. A cloud that needs more is denoised
+            tile by tile, with the same result.
+        tile_size: largest tile side in length units; None: tiles only as
+            the memory limit needs them. Results do not depend on it.
         return_sigma: also return the final noise level of each point.
         progress: None, or a callable receiving the fraction of the run done:
             increasing values in (0, 1], the last one 1.0. It is called from
@@ -141,7 +158,7 @@ def denoise(points, sigma=None, *, spacing=None, preset=_DEFAULT_PRESET, passes=
     xyz = _checks.points(points)
     scalar_sigma, point_sigma = _sigma_arguments(sigma, xyz.shape[0])
     options = _options(scalar_sigma, spacing, preset, passes, k, base_size, num_scales,
-                       scale_ratio, list_cap, threads)
+                       scale_ratio, list_cap, threads, memory_limit, tile_size)
     _checks.callback(progress, "progress")
     out, final_sigma, report = _core.denoise_points(xyz, options, point_sigma, progress,
                                                     bool(return_sigma))
@@ -164,8 +181,8 @@ def _report_dict(value):
 def denoise_file(input, output, sigma=None, *, spacing=None, preset=_DEFAULT_PRESET,
                  passes=_DEFAULTS.passes, k=_DEFAULTS.k, base_size=_DEFAULTS.base_size,
                  num_scales=_DEFAULTS.num_scales, scale_ratio=_DEFAULTS.scale_ratio,
-                 list_cap=_DEFAULTS.list_cap, threads=None, extra=(), overwrite=False,
-                 progress=None):
+                 list_cap=_DEFAULTS.list_cap, threads=None, memory_limit=None, tile_size=None,
+                 extra=(), overwrite=False, progress=None):
     """Denoise a file into another, keeping every attribute and the layout.
 
     This is what ``ici3d denoise INPUT OUTPUT`` does, with the same options
@@ -195,7 +212,7 @@ def denoise_file(input, output, sigma=None, *, spacing=None, preset=_DEFAULT_PRE
         raise TypeError("denoise_file takes one sigma for the whole file (a number or None)")
     scalar_sigma, _ = _sigma_arguments(sigma, 0)
     options = _options(scalar_sigma, spacing, preset, passes, k, base_size, num_scales,
-                       scale_ratio, list_cap, threads)
+                       scale_ratio, list_cap, threads, memory_limit, tile_size)
     extras = (extra,) if isinstance(extra, str) else tuple(extra)
     unknown = [name for name in extras if name not in EXTRAS]
     if unknown:

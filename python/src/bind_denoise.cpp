@@ -21,6 +21,8 @@ void bind_options(py::module_& m) {
       .def_readwrite("scale_ratio", &DenoiseOptions::scale_ratio)
       .def_readwrite("list_cap", &DenoiseOptions::list_cap)
       .def_readwrite("threads", &DenoiseOptions::threads)
+      .def_readwrite("memory_limit", &DenoiseOptions::memory_limit)
+      .def_readwrite("tile_size", &DenoiseOptions::tile_size)
       .def_readwrite("output_sigma", &DenoiseOptions::output_sigma)
       .def_readwrite("output_displacement", &DenoiseOptions::output_displacement)
       .def_readwrite("output_normal", &DenoiseOptions::output_normal);
@@ -56,6 +58,11 @@ void bind_reports(py::module_& m) {
       .def_readonly("size_norm", &DenoiseReport::size_norm)
       .def_readonly("library_base", &DenoiseReport::library_base)
       .def_readonly("preselect_size", &DenoiseReport::preselect_size)
+      .def_readonly("tiles", &DenoiseReport::tiles)
+      .def_readonly("halo_width", &DenoiseReport::halo_width)
+      .def_readonly("halo_overhead", &DenoiseReport::halo_overhead)
+      .def_readonly("memory_limit", &DenoiseReport::memory_limit)
+      .def_readonly("peak_memory", &DenoiseReport::peak_memory)
       .def_readonly("effective", &DenoiseReport::effective)
       .def_readonly("passes", &DenoiseReport::passes);
   py::class_<CloudEstimates>(m, "CloudEstimates")
@@ -75,6 +82,7 @@ void bind_reports(py::module_& m) {
 
 void bind_denoise(py::module_& m) {
   py::register_exception<host::DenoiseError>(m, "DenoiseError", PyExc_ValueError);
+  m.def("parse_memory_size", &host::parse_memory_size, py::arg("text"));
   py::enum_<host::Preset>(m, "Preset")
       .value("detail", host::Preset::Detail)
       .value("smooth", host::Preset::Smooth);

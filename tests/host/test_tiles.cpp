@@ -159,5 +159,20 @@ TEST(TiledPass, ProgressRisesToOneOverAllTiles) {
   EXPECT_DOUBLE_EQ(overall.back(), 1.0);
 }
 
+TEST(MemorySize, UnitsAndBadTexts) {
+  EXPECT_EQ(parse_memory_size("2GiB"), int64_t{2} << 30);
+  EXPECT_EQ(parse_memory_size("2gib"), int64_t{2} << 30);
+  EXPECT_EQ(parse_memory_size("512M"), int64_t{512} << 20);
+  EXPECT_EQ(parse_memory_size("1.5 G"), int64_t{3} << 29);
+  EXPECT_EQ(parse_memory_size("300MB"), 300000000);
+  EXPECT_EQ(parse_memory_size("4096"), 4096);
+  EXPECT_EQ(parse_memory_size("1TB"), 1000000000000);
+  for (const char* bad : {"", "G", "2 GiBs", "-1G", "1e30", "nan", "2XB"}) {
+    EXPECT_THROW(parse_memory_size(bad), DenoiseError) << bad;
+  }
+  EXPECT_EQ(format_memory_size(1536.0 * (1 << 20)), "1.5 GiB");
+  EXPECT_EQ(format_memory_size(100), "100 B");
+}
+
 }  // namespace
 }  // namespace ici3d::host

@@ -175,3 +175,19 @@ class TestDenoiseFile:
             ici3d.denoise_file(tmp_path / "a.ply", tmp_path / "b.ply", extra=["colour"])
         with pytest.raises(TypeError, match="one sigma"):
             ici3d.denoise_file(tmp_path / "a.ply", tmp_path / "b.ply", np.ones(3))
+
+
+class TestTiles:
+    def test_tiles_and_memory_limits_give_the_same_points(self, cloud):
+        whole = ici3d.denoise(cloud, 0.02)
+        assert same_bits(ici3d.denoise(cloud, 0.02, tile_size=0.3), whole)
+        assert same_bits(ici3d.denoise(cloud, 0.02, memory_limit="1GiB"), whole)
+        assert same_bits(ici3d.denoise(cloud, 0.02, memory_limit=1 << 30), whole)
+
+    def test_bad_limits_and_tile_sizes(self, cloud):
+        with pytest.raises(ValueError, match="memory size"):
+            ici3d.denoise(cloud, memory_limit="lots")
+        with pytest.raises(ValueError, match="too small"):
+            ici3d.denoise(cloud, 0.02, memory_limit="1K")
+        with pytest.raises(ValueError):
+            ici3d.denoise(cloud, tile_size=-1)

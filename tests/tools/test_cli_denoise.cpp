@@ -150,6 +150,31 @@ TEST_F(CliDenoise, ReportHoldsTheEffectiveParameters) {
     EXPECT_GE(pass.at("library_seconds").get<double>(), 0.0);
 }
 
+// Tiles change nothing in the output file; the report says how the run was cut.
+TEST_F(CliDenoise, TilesGiveTheSameFileAndAreReported) {
+  write_file(path("grid.ply"), noisy_grid_ply(40, 0.1, 5));
+  run_ok("denoise grid.ply whole.ply --sigma 0.05 --scales 1 --report whole.json -q");
+  run_ok("denoise grid.ply tiled.ply --sigma 0.05 --scales 1 --tile-size 5 --memory-limit 1GiB "
+         "--report tiled.json -q");
+  EXPECT_EQ(read_file(path("whole.ply")), read_file(path("tiled.ply")));
+  const nlohmann::json whole = nlohmann::json::parse(read_file(path("whole.json"))).at("tiles");
+  const nlohmann::json tiled = nlohmann::json::parse(read_file(path("tiled.json"))).at("tiles");
+  EXPECT_EQ(whole.at("tiles"), 1);
+  EXPECT_GT(tiled.at("tiles").get<int>(), 4);
+  EXPECT_GT(tiled.at("halo_width").get<double>(), 0.0);
+  EXPECT_GT(tiled.at("halo_overhead").get<double>(), 0.0);
+  EXPECT_EQ(tiled.at("memory_limit"), int64_t{1} << 30);
+  EXPECT_GT(tiled.at("peak_memory").get<int64_t>(), 0);
+  for (const char* bad : {"--memory-limit 2XB", "--memory-limit -1G", "--tile-size -1"}) {
+    const CliResult r = run("denoise grid.ply bad.ply " + std::string(bad));
+    EXPECT_EQ(r.exit_code, 2) << bad << "\n" << r.err;
+  }
+  const CliResult tiny = run("denoise grid.ply bad.ply --sigma 0.05 --memory-limit 1K");
+  EXPECT_NE(tiny.exit_code, 0);
+  EXPECT_NE(tiny.err.find("memory limit"), std::string::npos) << tiny.err;
+  EXPECT_FALSE(std::filesystem::exists(path("bad.ply")));
+}
+
 // Clouds that cannot be denoised are written back unchanged, without a crash.
 TEST_F(CliDenoise, DegenerateCloudsPassThrough) {
   const std::string header = "ply\nformat ascii 1.0\nelement vertex ";

@@ -212,8 +212,8 @@ int64_t peak_resident_memory() {
 }
 
 // Bytes per finite point that a run holds outside the library calls: the
-// positions, noise levels before and after a pass, and the bookkeeping.
-constexpr size_t kRunBytesPerPoint = 24 + 4 + 4 + 1 + 8;
+// positions, noise levels, and the bookkeeping.
+constexpr size_t kRunBytesPerPoint = 24 + 4 + 1 + 8;
 
 
 // Unit frame normals (the axis of the smallest eigenvalue) of the given pass input.
@@ -447,7 +447,8 @@ DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& 
   const size_t m = finite.size();
   const size_t per_point = detail::bytes_per_tile_point(std::min<int32_t>(o.k, static_cast<int32_t>(m)), o.list_cap);
   const size_t limit = static_cast<size_t>(report.memory_limit);
-  const size_t held = m * (kRunBytesPerPoint + detail::bytes_per_cloud_point_tiled());
+  // The cell index's sort keys live only while it is built, before any tile.
+  const size_t held = m * (kRunBytesPerPoint + detail::bytes_per_cloud_point_tiled() - 16);
   const bool tiled = o.tile_size > 0 || m * (per_point + kRunBytesPerPoint) > limit;
   if (tiled && held >= limit) {
     throw DenoiseError("memory limit of " + format_memory_size(static_cast<double>(limit)) +
@@ -500,7 +501,10 @@ DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& 
 
 DenoiseReport denoise(PointCloud& cloud, const DenoiseOptions& options) {
   validate_options(options);
-  const std::vector<double> original = cloud.xyz;
+  // The positions before the run, only when displacements are asked for:
+  // a cloud's copy is its largest array.
+  const std::vector<double> original =
+      options.output_displacement ? cloud.xyz : std::vector<double>{};
   std::vector<float> sigma, normals;
   DenoiseReport report = denoise_positions(cloud.xyz, options,
                                            options.output_sigma ? &sigma : nullptr,

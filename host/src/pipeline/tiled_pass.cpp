@@ -151,6 +151,23 @@ class TilePlanner {
   // coarser than the halo: an upper bound of the call's size.
   size_t region_bound(uint64_t prefix, int level) const {
     const CellIndex& cells = layout_.cells;
+    // Exactly the cells the tile's region gathers, where they are not too many
+    // to visit.
+    const int64_t h = layout_.halo_cells, side_cells = int64_t{1} << level;
+    if (std::pow(static_cast<double>(side_cells + 2 * h), 3) <= 2e6) {
+      const Cell base = cell_of_code(prefix << (3 * level));
+      size_t total = 0;
+      Cell c;
+      for (c[0] = base[0] - h; c[0] < base[0] + side_cells + h; ++c[0]) {
+        for (c[1] = base[1] - h; c[1] < base[1] + side_cells + h; ++c[1]) {
+          for (c[2] = base[2] - h; c[2] < base[2] + side_cells + h; ++c[2]) {
+            const auto r = cells.block_at(c, 0);
+            total += static_cast<size_t>(r.second - r.first);
+          }
+        }
+      }
+      return total + 1;  // the cloud's first point joins every call
+    }
     int g = level;
     while (g > 0 && (cells.cell() * static_cast<double>(int64_t{1} << (g - 1))) >= layout_.halo) --g;
     const double side = cells.cell() * static_cast<double>(int64_t{1} << g);
