@@ -450,11 +450,6 @@ DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& 
   // The cell index's sort keys live only while it is built, before any tile.
   const size_t held = m * (kRunBytesPerPoint + detail::bytes_per_cloud_point_tiled() - 16);
   const bool tiled = o.tile_size > 0 || m * (per_point + kRunBytesPerPoint) > limit;
-  if (tiled && held >= limit) {
-    throw DenoiseError("memory limit of " + format_memory_size(static_cast<double>(limit)) +
-                       " too small: a tiled run holds " + format_memory_size(static_cast<double>(held)) +
-                       " for the cloud's points alone");
-  }
   PassInput last;
   std::vector<float> frame_n;
   for (int pass = 0; pass < o.passes; ++pass) {
@@ -463,12 +458,13 @@ DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& 
       detail::TileStats stats;
       const bool last_pass = pass + 1 == o.passes;
       try {
-        run_tiled_pass(positions, noise, o, pass, limit - held,
+        run_tiled_pass(positions, noise, o, pass, limit > held ? limit - held : 0,
                        normals && last_pass ? &frame_n : nullptr, ever_degenerate, pr, stats);
       } catch (const detail::TileBudgetError& e) {
         throw DenoiseError("memory limit of " + format_memory_size(static_cast<double>(limit)) +
                            " too small for one tile with its halo; the smallest limit that works is " +
-                           format_memory_size(static_cast<double>(held + e.needed_bytes)));
+                           // Rounded up: three digits must not name a limit just too small.
+                           format_memory_size(1.005 * static_cast<double>(held + e.needed_bytes)));
       }
       report.tiles = stats.tiles;
       report.halo_width = stats.halo_width;

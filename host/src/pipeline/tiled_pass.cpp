@@ -196,8 +196,11 @@ class TilePlanner {
         tile_size_ <= 0 ||
         layout_.cells.cell() * static_cast<double>(int64_t{1} << level) <= tile_size_;
     const size_t own_points = static_cast<size_t>(own.second - own.first);
-    const size_t bound = own_points <= max_points_ ? region_bound(prefix, level)
-                                                   : std::numeric_limits<size_t>::max();
+    // A cube whose own points exceed the budget is split without counting its
+    // halo; a single cell is always counted, to say what it needs.
+    const size_t bound = own_points <= max_points_ || level == 0
+                             ? region_bound(prefix, level)
+                             : std::numeric_limits<size_t>::max();
     const bool fits = bound <= max_points_;
     if ((fits && small_enough) || level == 0) {
       if (!fits) failing_points_ = std::max(failing_points_, bound);
