@@ -20,6 +20,7 @@ set(ICI3D_HOST_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/src/io/las_reader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/src/io/las_writer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/src/io/io.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/src/io/record_file.cpp
   # Neighbour search (nanoflann, confined to point_index.cpp) and the
   # spacing and noise estimates.
   ${CMAKE_CURRENT_LIST_DIR}/src/neighbors/point_index.cpp

@@ -11,6 +11,7 @@ packages=(
   libcli11-dev libfmt-dev
   libpng-dev liblzf-dev pcl-tools
   pybind11-dev python3-dev python3-numpy python3-pytest python3-setuptools
+  python3-dask python3-distributed
   clang libclang-rt-14-dev libomp-dev
 )
 packages+=("$@")

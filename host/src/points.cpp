@@ -46,29 +46,42 @@ std::vector<float> recentred_floats(const std::vector<double>& xyz) {
   return recentred_floats(xyz, bounding_box_centre(xyz));
 }
 
-std::vector<size_t> space_filling_order(const std::vector<double>& xyz,
-                                        const std::vector<size_t>& which) {
-  std::array<double, 3> lo{}, hi{};
-  for (size_t k = 0; k < which.size(); ++k) {
-    for (int c = 0; c < 3; ++c) {
-      const double v = xyz[3 * which[k] + c];
-      lo[c] = k == 0 ? v : std::min(lo[c], v);
-      hi[c] = k == 0 ? v : std::max(hi[c], v);
-    }
-  }
+std::vector<uint64_t> space_filling_codes(const std::vector<double>& xyz,
+                                          const std::array<double, 3>& lo,
+                                          const std::array<double, 3>& hi) {
   const double side = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
   const double top = static_cast<double>(detail::kCellsPerAxis - 1);
   const double scale = side > 0 ? top / side : 0.0;
-  std::vector<std::pair<uint64_t, size_t>> keyed;
-  keyed.reserve(which.size());
-  for (size_t i : which) {
+  const size_t n = xyz.size() / 3;
+  std::vector<uint64_t> codes(n);
+  for (size_t i = 0; i < n; ++i) {
     uint64_t cell[3];
     for (int a = 0; a < 3; ++a) {
       const double f = std::floor((xyz[3 * i + a] - lo[a]) * scale);
       cell[a] = static_cast<uint64_t>(std::clamp(f, 0.0, top));
     }
-    keyed.emplace_back(detail::morton_code(cell[0], cell[1], cell[2]), i);
+    codes[i] = detail::morton_code(cell[0], cell[1], cell[2]);
   }
+  return codes;
+}
+
+std::vector<size_t> space_filling_order(const std::vector<double>& xyz,
+                                        const std::vector<size_t>& which) {
+  std::array<double, 3> lo{}, hi{};
+  std::vector<double> chosen;
+  chosen.reserve(3 * which.size());
+  for (size_t k = 0; k < which.size(); ++k) {
+    for (int c = 0; c < 3; ++c) {
+      const double v = xyz[3 * which[k] + c];
+      lo[c] = k == 0 ? v : std::min(lo[c], v);
+      hi[c] = k == 0 ? v : std::max(hi[c], v);
+      chosen.push_back(v);
+    }
+  }
+  const std::vector<uint64_t> codes = space_filling_codes(chosen, lo, hi);
+  std::vector<std::pair<uint64_t, size_t>> keyed;
+  keyed.reserve(which.size());
+  for (size_t k = 0; k < which.size(); ++k) keyed.emplace_back(codes[k], which[k]);
   std::sort(keyed.begin(), keyed.end());
   std::vector<size_t> order;
   order.reserve(keyed.size());

@@ -11,4 +11,5 @@ PYBIND11_MODULE(_core, m) {
   ici3d::python::bind_io(m);
   ici3d::python::bind_denoise(m);
   ici3d::python::bind_lowlevel(m);
+  ici3d::python::bind_tiles(m);
 }

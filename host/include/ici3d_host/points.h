@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
@@ -37,5 +38,13 @@ std::vector<float> recentred_floats(const std::vector<double>& xyz);
 // hands the library its points in this order.
 std::vector<size_t> space_filling_order(const std::vector<double>& xyz,
                                         const std::vector<size_t>& which);
+
+/// The codes space_filling_order sorts by, for every point of xyz (all
+/// finite), when the points it orders have the bounding box lo..hi: points
+/// ordered by (code, index) anywhere are in the order space_filling_order
+/// gives the whole set.
+std::vector<uint64_t> space_filling_codes(const std::vector<double>& xyz,
+                                          const std::array<double, 3>& lo,
+                                          const std::array<double, 3>& hi);
 
 }  // namespace ici3d::host

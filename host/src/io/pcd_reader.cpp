@@ -322,4 +322,13 @@ PointCloud read_pcd(InputSource& source) {
   return cloud;
 }
 
+PointCloud read_pcd_header(InputSource& source, uint64_t& points) {
+  PcdHeader header = parse_header(source);
+  PointCloud cloud;
+  cloud.layout = make_layout(source, header);
+  points = *header.points;
+  bind_read_slots(cloud, 0, source, "field");
+  return cloud;
+}
+
 }  // namespace ici3d::host::io_detail

@@ -23,10 +23,9 @@ void write_field_lines(std::ostream& out, const std::vector<WriteField>& fields)
 }
 
 void write_header(std::ostream& out, const PointCloud& cloud, const std::vector<WriteField>& fields,
-                  Encoding encoding) {
+                  Encoding encoding, uint64_t n) {
   const FileLayout& layout = cloud.layout;
   const bool from_pcd = layout.format == Format::Pcd;
-  const uint64_t n = cloud.size();
   const bool keep_shape = from_pcd && layout.pcd.height != 0 && layout.pcd.width * layout.pcd.height == n;
   out << "# " << kPcdSignature << '\n';
   for (const std::string& comment : layout.comments) out << "# " << single_line(comment) << '\n';
@@ -75,10 +74,17 @@ void write_compressed(std::ostream& out, const std::string& name, const PointClo
 
 }  // namespace
 
+void write_pcd_header(std::ostream& out, const std::string& name, const PointCloud& cloud,
+                      Encoding encoding, uint64_t points) {
+  if (encoding == Encoding::BinaryBigEndian) throw IoError(name + ": PCD has no big-endian encoding");
+  write_header(out, cloud, plan_write_fields(cloud, Format::Pcd, name), encoding, points);
+  check_written(out, name);
+}
+
 void write_pcd(std::ostream& out, const std::string& name, const PointCloud& cloud, Encoding encoding) {
   if (encoding == Encoding::BinaryBigEndian) throw IoError(name + ": PCD has no big-endian encoding");
   const std::vector<WriteField> fields = plan_write_fields(cloud, Format::Pcd, name);
-  write_header(out, cloud, fields, encoding);
+  write_header(out, cloud, fields, encoding, cloud.size());
   if (encoding == Encoding::Ascii) write_text_records(out, cloud.size(), flatten_slots(fields), ' ', cloud.xyz);
   else if (encoding == Encoding::BinaryCompressed) write_compressed(out, name, cloud, fields);
   else write_binary_records(out, cloud.size(), flatten_slots(fields), !kNativeLittleEndian, cloud.xyz);

@@ -143,11 +143,8 @@ void read_text_vertices(InputSource& source, PointCloud& cloud, const std::vecto
   }
 }
 
-}  // namespace
-
-PointCloud read_ply(InputSource& source) {
-  PlyHeader header = parse_header(source);
-  const size_t vertex_index = find_vertex_element(source, header);
+// The cloud's layout from the header, without any points yet.
+PointCloud cloud_of_header(const InputSource& source, PlyHeader& header, size_t vertex_index) {
   PointCloud cloud;
   FileLayout& layout = cloud.layout;
   layout.format = Format::Ply;
@@ -157,18 +154,39 @@ PointCloud read_ply(InputSource& source) {
   layout.ply.version = header.version;
   layout.ply.vertex_position = vertex_index;
   layout.fields = vertex_fields(source, header.elements[vertex_index]);
+  return cloud;
+}
+
+}  // namespace
+
+PointCloud read_ply(InputSource& source) {
+  PlyHeader header = parse_header(source);
+  const size_t vertex_index = find_vertex_element(source, header);
+  PointCloud cloud = cloud_of_header(source, header, vertex_index);
   check_body_size(source, header);
   const std::vector<ReadSlot> slots =
       bind_read_slots(cloud, header.elements[vertex_index].count, source, "vertex property");
   for (size_t e = 0; e < header.elements.size(); ++e) {
     if (e != vertex_index) {
       read_ply_element_body(source, header.elements[e], header.encoding);
-      layout.ply.elements.push_back(std::move(header.elements[e]));
+      cloud.layout.ply.elements.push_back(std::move(header.elements[e]));
     } else if (header.encoding == Encoding::Ascii) {
       read_text_vertices(source, cloud, slots);
     } else {
       read_binary_records(source, cloud.size(), slots, ply_needs_swap(header.encoding), cloud.xyz, "vertices");
     }
+  }
+  return cloud;
+}
+
+PointCloud read_ply_header(InputSource& source, uint64_t& points) {
+  PlyHeader header = parse_header(source);
+  const size_t vertex_index = find_vertex_element(source, header);
+  PointCloud cloud = cloud_of_header(source, header, vertex_index);
+  points = header.elements[vertex_index].count;
+  bind_read_slots(cloud, 0, source, "vertex property");
+  for (size_t e = 0; e < header.elements.size(); ++e) {
+    if (e != vertex_index) cloud.layout.ply.elements.push_back(std::move(header.elements[e]));
   }
   return cloud;
 }

@@ -26,7 +26,7 @@ void write_comment_lines(std::ostream& out, const char* keyword, const std::vect
   }
 }
 
-void write_vertex_declaration(std::ostream& out, size_t points, const std::vector<WriteField>& fields) {
+void write_vertex_declaration(std::ostream& out, uint64_t points, const std::vector<WriteField>& fields) {
   out << "element vertex " << points << '\n';
   for (const WriteField& field : fields)
     out << "property " << (field.type_name.empty() ? ply_type_name(field.type) : field.type_name) << ' '
@@ -42,11 +42,9 @@ void write_element_declaration(std::ostream& out, const PlyElement& element) {
   }
 }
 
-}  // namespace
-
-void write_ply(std::ostream& out, const std::string& name, const PointCloud& cloud, Encoding encoding) {
-  if (encoding == Encoding::BinaryCompressed) throw IoError(name + ": PLY has no compressed encoding");
-  const std::vector<WriteField> fields = plan_write_fields(cloud, Format::Ply, name);
+// Everything up to and including "end_header".
+void write_header(std::ostream& out, const PointCloud& cloud, const std::vector<WriteField>& fields,
+                  Encoding encoding, uint64_t points) {
   const FileLayout& layout = cloud.layout;
   const bool from_ply = layout.format == Format::Ply;
   const std::vector<PlyElement> no_elements;
@@ -57,10 +55,30 @@ void write_ply(std::ostream& out, const std::string& name, const PointCloud& clo
   write_comment_lines(out, "comment", layout.comments);
   if (from_ply) write_comment_lines(out, "obj_info", layout.ply.obj_info);
   for (size_t e = 0; e <= elements.size(); ++e) {
-    if (e == vertex_position) write_vertex_declaration(out, cloud.size(), fields);
+    if (e == vertex_position) write_vertex_declaration(out, points, fields);
     if (e < elements.size()) write_element_declaration(out, elements[e]);
   }
   out << "end_header\n";
+}
+
+}  // namespace
+
+void write_ply_header(std::ostream& out, const std::string& name, const PointCloud& cloud,
+                      Encoding encoding, uint64_t points) {
+  if (encoding == Encoding::BinaryCompressed) throw IoError(name + ": PLY has no compressed encoding");
+  write_header(out, cloud, plan_write_fields(cloud, Format::Ply, name), encoding, points);
+  check_written(out, name);
+}
+
+void write_ply(std::ostream& out, const std::string& name, const PointCloud& cloud, Encoding encoding) {
+  if (encoding == Encoding::BinaryCompressed) throw IoError(name + ": PLY has no compressed encoding");
+  const std::vector<WriteField> fields = plan_write_fields(cloud, Format::Ply, name);
+  write_header(out, cloud, fields, encoding, cloud.size());
+  const FileLayout& layout = cloud.layout;
+  const bool from_ply = layout.format == Format::Ply;
+  const std::vector<PlyElement> no_elements;
+  const std::vector<PlyElement>& elements = from_ply ? layout.ply.elements : no_elements;
+  const size_t vertex_position = from_ply ? std::min(layout.ply.vertex_position, elements.size()) : 0;
 
   const std::vector<WriteSlot> slots = flatten_slots(fields);
   for (size_t e = 0; e <= elements.size(); ++e) {
