@@ -109,16 +109,6 @@ struct Tile {
   int level;
 };
 
-double squared_distance_to_box(const double* p, const std::array<double, 3>& lo,
-                               const std::array<double, 3>& hi) {
-  double d2 = 0;
-  for (int a = 0; a < 3; ++a) {
-    const double d = p[a] < lo[a] ? lo[a] - p[a] : (p[a] > hi[a] ? p[a] - hi[a] : 0.0);
-    d2 += d * d;
-  }
-  return d2;
-}
-
 // What is fixed for a pass: the grid, the halo and the settings.
 struct PassLayout {
   const std::vector<double>& xyz;
