@@ -112,6 +112,15 @@ void apply_pass(std::vector<double>& positions, const std::vector<float>& in,
   report.mean_displacement = m > 0 ? moved / static_cast<double>(m) : 0;
 }
 
+void report_progress(const DenoiseOptions& o, int pass, double fraction) {
+  Progress p;
+  p.pass = pass;
+  p.passes = o.passes;
+  p.fraction = fraction;
+  p.overall = (pass + fraction) / o.passes;
+  o.progress(p);
+}
+
 // One library pass over the finite points. Positions move by the library's
 // displacement (computed in double), so a point the library leaves alone
 // keeps its exact input coordinates.
@@ -130,12 +139,7 @@ void run_pass(std::vector<double>& positions, std::vector<float>& noise, const D
     double fraction = 0;
     void report(double f) {
       fraction = f;
-      Progress p;
-      p.pass = pass;
-      p.passes = o.passes;
-      p.fraction = f;
-      p.overall = (pass + f) / o.passes;
-      o.progress(p);
+      report_progress(o, pass, f);
     }
     static void from_library(int64_t done, int64_t total, void* user) {
       static_cast<Relay*>(user)->report(static_cast<double>(done) / static_cast<double>(total));
@@ -153,15 +157,6 @@ void run_pass(std::vector<double>& positions, std::vector<float>& noise, const D
   if (o.progress && relay.fraction < 1.0) relay.report(1.0);
 
   apply_pass(positions, in.points, out, in.degenerate, noise_before, noise, report);
-}
-
-void report_progress(const DenoiseOptions& o, int pass, double fraction) {
-  Progress p;
-  p.pass = pass;
-  p.passes = o.passes;
-  p.fraction = fraction;
-  p.overall = (pass + fraction) / o.passes;
-  o.progress(p);
 }
 
 // One pass tile by tile (see tiled_pass.cpp): the same results as run_pass,
