@@ -242,11 +242,49 @@ double spacing_of(const SurfaceEstimate& surface, const std::vector<double>& xyz
   return estimate_spacing(xyz.data(), xyz.size() / 3, kDefaultSpacingSamples, threads);
 }
 
+// The estimates look at no more than this many points: beyond it they work
+// on a subsample, whose density is the cloud's times the fraction kept, so
+// that their memory does not grow with the cloud.
+constexpr size_t kMaxEstimatePoints = 2000000;
+
+// The finite points (indices in file order) that the estimates look at, in
+// file order: all of them, or a hashed subsample of about kMaxEstimatePoints,
+// the same for any point order of the pipeline.
+struct EstimateSample {
+  std::vector<double> xyz;
+  double spacing_factor = 1;  // the cloud's spacing per spacing of the sample
+};
+
+uint64_t splitmix64(uint64_t x) {
+  x += 0x9e3779b97f4a7c15ULL;
+  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
+  return x ^ (x >> 31);
+}
+
+EstimateSample estimate_sample(const std::vector<double>& xyz, const std::vector<size_t>& finite) {
+  EstimateSample sample;
+  if (finite.size() <= kMaxEstimatePoints) {
+    sample.xyz = gather(xyz, finite);
+    return sample;
+  }
+  const double keep = static_cast<double>(kMaxEstimatePoints) / static_cast<double>(finite.size());
+  const auto threshold = static_cast<uint64_t>(keep * 0x1p64);
+  std::vector<size_t> kept;
+  for (size_t i : finite) {
+    if (splitmix64(i) < threshold) kept.push_back(i);
+  }
+  sample.xyz = gather(xyz, kept);
+  sample.spacing_factor =
+      std::sqrt(static_cast<double>(kept.size()) / static_cast<double>(finite.size()));
+  return sample;
+}
+
 // Spacing and noise not given by the user, from one surface estimate (a
 // given noise level sizes the neighbourhood in which the density is measured).
-void fill_estimates(const std::vector<double>& finite_xyz, DenoiseOptions& o,
-                    DenoiseReport& report) {
+void fill_estimates(const EstimateSample& sample, DenoiseOptions& o, DenoiseReport& report) {
   const auto start = Clock::now();
+  const std::vector<double>& finite_xyz = sample.xyz;
   const size_t m = finite_xyz.size() / 3;
   const bool need_spacing = !(o.spacing > 0), need_sigma = !(o.sigma > 0);
   if (need_spacing || need_sigma) {
@@ -259,7 +297,7 @@ void fill_estimates(const std::vector<double>& finite_xyz, DenoiseOptions& o,
     report.noise_too_few_points = surface.too_few_points;
     report.noise_collinear = surface.collinear;
     if (need_spacing) {
-      o.spacing = spacing_of(surface, finite_xyz, o.threads);
+      o.spacing = spacing_of(surface, finite_xyz, o.threads) * sample.spacing_factor;
       report.spacing_estimated = true;
     }
     if (need_sigma) {
@@ -392,7 +430,8 @@ DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& 
   report.points = xyz.size() / 3;
   // The library gets the points along a space-filling curve: neighbours in
   // space are then mostly neighbours in memory, whatever the file's order.
-  const std::vector<size_t> finite = space_filling_order(xyz, finite_indices(xyz));
+  const std::vector<size_t> in_file_order = finite_indices(xyz);
+  const std::vector<size_t> finite = space_filling_order(xyz, in_file_order);
   report.non_finite = report.points - finite.size();
   if (final_sigma) final_sigma->assign(report.points, std::numeric_limits<float>::quiet_NaN());
   if (normals) normals->assign(xyz.size(), std::numeric_limits<float>::quiet_NaN());
@@ -414,7 +453,7 @@ DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& 
     }
     o.sigma = median_of(o.point_sigma, finite);
   }
-  fill_estimates(positions, o, report);
+  fill_estimates(estimate_sample(xyz, in_file_order), o, report);
   report.effective = o;
   report.effective.point_sigma.clear();  // the report keeps only scalars
   report.spacing = o.spacing;
@@ -530,29 +569,30 @@ CloudEstimates estimate_cloud(const std::vector<double>& xyz, int threads) {
   const ThreadScope scope(threads);
   CloudEstimates e;
   const std::vector<size_t> finite = finite_indices(xyz);
-  const std::vector<double> positions = gather(xyz, finite);
   const size_t m = finite.size();
   e.finite = m;
-  const SurfaceEstimate surface =
-      estimate_surface(positions.data(), m, 0.0, kDefaultSurfaceSamples, threads);
-  e.spacing = spacing_of(surface, positions, threads);
-  e.sigma = surface.sigma;
-  e.noise_radius = surface.radius;
-  e.noise_fit_points = surface.fit_points;
-  e.noise_rounds = surface.rounds;
-  e.noise_too_few_points = surface.too_few_points;
-  e.noise_collinear = surface.collinear;
-  e.noise_samples = surface.samples;
+  {
+    const EstimateSample sample = estimate_sample(xyz, finite);
+    const SurfaceEstimate surface =
+        estimate_surface(sample.xyz.data(), sample.xyz.size() / 3, 0.0, kDefaultSurfaceSamples,
+                         threads);
+    e.spacing = spacing_of(surface, sample.xyz, threads) * sample.spacing_factor;
+    e.sigma = surface.sigma;
+    e.noise_radius = surface.radius;
+    e.noise_fit_points = surface.fit_points;
+    e.noise_rounds = surface.rounds;
+    e.noise_too_few_points = surface.too_few_points;
+    e.noise_collinear = surface.collinear;
+    e.noise_samples = surface.samples;
+  }
   // Duplicates: positions equal to an earlier point's.
-  std::vector<size_t> order(m);
-  for (size_t k = 0; k < m; ++k) order[k] = k;
+  std::vector<size_t> order = finite;
   std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-    return std::lexicographical_compare(&positions[3 * a], &positions[3 * a] + 3, &positions[3 * b],
-                                        &positions[3 * b] + 3);
+    return std::lexicographical_compare(&xyz[3 * a], &xyz[3 * a] + 3, &xyz[3 * b], &xyz[3 * b] + 3);
   });
   for (size_t k = 1; k < m; ++k) {
-    e.duplicates += std::equal(&positions[3 * order[k]], &positions[3 * order[k]] + 3,
-                               &positions[3 * order[k - 1]]);
+    e.duplicates +=
+        std::equal(&xyz[3 * order[k]], &xyz[3 * order[k]] + 3, &xyz[3 * order[k - 1]]);
   }
   return e;
 }
