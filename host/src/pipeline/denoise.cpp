@@ -430,7 +430,7 @@ DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& 
   report.points = xyz.size() / 3;
   // The library gets the points along a space-filling curve: neighbours in
   // space are then mostly neighbours in memory, whatever the file's order.
-  const std::vector<size_t> in_file_order = finite_indices(xyz);
+  std::vector<size_t> in_file_order = finite_indices(xyz);
   const std::vector<size_t> finite = space_filling_order(xyz, in_file_order);
   report.non_finite = report.points - finite.size();
   if (final_sigma) final_sigma->assign(report.points, std::numeric_limits<float>::quiet_NaN());
@@ -454,6 +454,7 @@ DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& 
     o.sigma = median_of(o.point_sigma, finite);
   }
   fill_estimates(estimate_sample(xyz, in_file_order), o, report);
+  std::vector<size_t>().swap(in_file_order);  // a large cloud needs the room
   report.effective = o;
   report.effective.point_sigma.clear();  // the report keeps only scalars
   report.spacing = o.spacing;
