@@ -36,8 +36,10 @@ for tile in 0.2 0.8; do
   "$bin/ici3d_bench_tiles" --points 1000000 --memory-limit 16GiB --tile-size "$tile" >>"$runs"
 done
 "$bin/ici3d_bench_tiles" --order --header --points 1000000 >"$out/tiles_order.csv"
-if python3 -c "import distributed" 2>/dev/null; then
-  PYTHONPATH="$build/python:${PYTHONPATH:-}" python3 bench/tiles/dask_bench.py \
+if /usr/bin/python3 -c "import distributed" 2>/dev/null; then
+  PYTHONPATH="$build/python:${PYTHONPATH:-}" /usr/bin/python3 bench/tiles/dask_bench.py \
     --cli "$build/bin/ici3d" --points 1000000 --header >"$out/tiles_dask.csv"
+  PYTHONPATH="$build/python:${PYTHONPATH:-}" /usr/bin/python3 bench/tiles/dask_bench.py \
+    --cli "$build/bin/ici3d" --points 1000000 --tile-size 0.5 >>"$out/tiles_dask.csv"
 fi
 cat "$runs" "$out/tiles_order.csv"
