@@ -194,7 +194,9 @@ TEST(TiledPass, FixedCloudKeepsItsStoredHash) {
       mix(r.xyz.data(), r.xyz.size() * sizeof(double));
       mix(r.sigma.data(), r.sigma.size() * sizeof(float));
       EXPECT_EQ(h, 0x1683a46827dcf400ULL) << "tile " << tile << ", threads " << threads;
-      if (tile > 0) EXPECT_GT(r.report.tiles, 1u);
+      if (tile > 0) {
+        EXPECT_GT(r.report.tiles, 1u);
+      }
     }
   }
 }
