@@ -80,9 +80,7 @@ class BoundedNeighbors {
       heap_.push_back(candidate);
       std::push_heap(heap_.begin(), heap_.end(), Closer());
     } else if (Closer()(candidate, heap_.front())) {
-      std::pop_heap(heap_.begin(), heap_.end(), Closer());
-      heap_.back() = candidate;
-      std::push_heap(heap_.begin(), heap_.end(), Closer());
+      replace_farthest(candidate);
     }
     return true;
   }
@@ -90,6 +88,24 @@ class BoundedNeighbors {
   void sort() { std::sort_heap(heap_.begin(), heap_.end(), Closer()); }
 
  private:
+  // Puts the candidate in the place of the farthest neighbour (the heap's
+  // top) and sifts it down: one pass down the heap instead of a pop and a
+  // push. The heap holds the same neighbours either way.
+  void replace_farthest(const Neighbor& candidate) {
+    const size_t n = heap_.size();
+    size_t hole = 0;
+    for (;;) {
+      const size_t left = 2 * hole + 1;
+      if (left >= n) break;
+      size_t child = left;
+      if (left + 1 < n && Closer()(heap_[left], heap_[left + 1])) child = left + 1;
+      if (!Closer()(candidate, heap_[child])) break;
+      heap_[hole] = heap_[child];
+      hole = child;
+    }
+    heap_[hole] = candidate;
+  }
+
   const NeighborQuery& query_;
   const std::vector<int64_t>& ids_;
   std::vector<Neighbor>& heap_;
