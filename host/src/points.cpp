@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <utility>
 
 #include "morton.h"
@@ -19,20 +20,28 @@ std::vector<size_t> finite_indices(const std::vector<double>& xyz) {
   return out;
 }
 
-std::array<double, 3> bounding_box_centre(const std::vector<double>& xyz) {
-  double lo[3], hi[3];
-  for (int c = 0; c < 3; ++c) {
-    lo[c] = std::numeric_limits<double>::infinity();
-    hi[c] = -lo[c];
-  }
+BoundingBox bounding_box(const std::vector<double>& xyz) {
+  BoundingBox box;
+  box.lo.fill(std::numeric_limits<double>::infinity());
+  box.hi.fill(-std::numeric_limits<double>::infinity());
   const size_t n = xyz.size() / 3;
   for (size_t i = 0; i < n; ++i) {
     for (int c = 0; c < 3; ++c) {
-      lo[c] = std::min(lo[c], xyz[3 * i + c]);
-      hi[c] = std::max(hi[c], xyz[3 * i + c]);
+      box.lo[c] = std::min(box.lo[c], xyz[3 * i + c]);
+      box.hi[c] = std::max(box.hi[c], xyz[3 * i + c]);
     }
   }
-  return {0.5 * (lo[0] + hi[0]), 0.5 * (lo[1] + hi[1]), 0.5 * (lo[2] + hi[2])};
+  return box;
+}
+
+double BoundingBox::extent() const {
+  return std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
+}
+
+std::array<double, 3> bounding_box_centre(const std::vector<double>& xyz) {
+  const BoundingBox box = bounding_box(xyz);
+  return {0.5 * (box.lo[0] + box.hi[0]), 0.5 * (box.lo[1] + box.hi[1]),
+          0.5 * (box.lo[2] + box.hi[2])};
 }
 
 std::vector<float> recentred_floats(const std::vector<double>& xyz,
@@ -67,18 +76,11 @@ std::vector<uint64_t> space_filling_codes(const std::vector<double>& xyz,
 
 std::vector<size_t> space_filling_order(const std::vector<double>& xyz,
                                         const std::vector<size_t>& which) {
-  std::array<double, 3> lo{}, hi{};
   std::vector<double> chosen;
   chosen.reserve(3 * which.size());
-  for (size_t k = 0; k < which.size(); ++k) {
-    for (int c = 0; c < 3; ++c) {
-      const double v = xyz[3 * which[k] + c];
-      lo[c] = k == 0 ? v : std::min(lo[c], v);
-      hi[c] = k == 0 ? v : std::max(hi[c], v);
-      chosen.push_back(v);
-    }
-  }
-  const std::vector<uint64_t> codes = space_filling_codes(chosen, lo, hi);
+  for (size_t i : which) chosen.insert(chosen.end(), &xyz[3 * i], &xyz[3 * i] + 3);
+  const BoundingBox box = bounding_box(chosen);
+  const std::vector<uint64_t> codes = space_filling_codes(chosen, box.lo, box.hi);
   std::vector<std::pair<uint64_t, size_t>> keyed;
   keyed.reserve(which.size());
   for (size_t k = 0; k < which.size(); ++k) keyed.emplace_back(codes[k], which[k]);

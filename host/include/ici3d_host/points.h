@@ -21,6 +21,15 @@ inline bool is_finite_point(const T* p) {
 /// Indices of the points whose three coordinates are finite, ascending.
 std::vector<size_t> finite_indices(const std::vector<double>& xyz);
 
+/// Axis-aligned bounding box of the points (all finite); an empty set gives
+/// lo = +inf and hi = -inf.
+struct BoundingBox {
+  std::array<double, 3> lo, hi;
+  /// The largest side.
+  double extent() const;
+};
+BoundingBox bounding_box(const std::vector<double>& xyz);
+
 /// Centre of the axis-aligned bounding box of the points (all finite; an
 /// empty set gives NaN).
 std::array<double, 3> bounding_box_centre(const std::vector<double>& xyz);

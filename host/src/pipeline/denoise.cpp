@@ -94,9 +94,7 @@ void apply_pass(std::vector<double>& positions, const std::vector<float>& in,
   double moved = 0;
   for (size_t i = 0; i < m; ++i) {
     const size_t b = 3 * i;
-    const bool finite = std::isfinite(out[b]) && std::isfinite(out[b + 1]) &&
-                        std::isfinite(out[b + 2]) && std::isfinite(noise[i]);
-    if (degenerate[i] || !finite) {
+    if (detail::stays_in_place(&out[b], noise[i], degenerate[i])) {
       noise[i] = noise_before[i];
       ++report.degenerate;
       continue;
@@ -487,8 +485,7 @@ DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& 
   const size_t cap = static_cast<size_t>(o.list_cap);
   const size_t per_point = 20 * cap + 4 * static_cast<size_t>(o.k) + 400;
   const size_t limit = static_cast<size_t>(report.memory_limit);
-  // The cell index's sort keys live only while it is built, before any tile.
-  const size_t held = m * (kRunBytesPerPoint + detail::bytes_per_cloud_point_tiled() - 16);
+  const size_t held = m * (kRunBytesPerPoint + detail::bytes_per_cloud_point_tiled());
   const bool tiled = o.tile_size > 0 || m * (per_point + kRunBytesPerPoint) > limit;
   PassInput last;
   std::vector<float> frame_n;

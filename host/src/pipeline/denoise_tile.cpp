@@ -27,13 +27,17 @@
 #include "ici3d_host/neighbors.h"
 #include "ici3d_host/tiles.h"
 #include "../neighbors/point_index.h"
+#include "tiled_pass.h"
 
 namespace ici3d::host {
-namespace {
 
 // Positions reach the library as floats: this covers their rounding, and the
 // rounding of box edges, with a wide margin.
-double rounding_slack(double cloud_extent) { return 1e-6 * cloud_extent + 1e-30; }
+double detail::rounding_slack(double cloud_extent) { return 1e-6 * cloud_extent + 1e-30; }
+
+namespace {
+
+using detail::rounding_slack;
 
 double active_reach(const PassSettings& s, double slack) {
   return static_cast<double>(s.list_radius) * 1.0001 + slack;
@@ -219,10 +223,9 @@ TileOutcome denoise_tile(const TileRegion& r, const PassSettings& s, int threads
     if (!r.core[l]) continue;
     o.points.push_back(l);
     const size_t b = 3 * static_cast<size_t>(i);
-    const bool degenerate = degenerate_neighbourhood(in.points.data(), &in.rows[i * static_cast<size_t>(k)], k);
-    const bool finite = std::isfinite(out[b]) && std::isfinite(out[b + 1]) &&
-                        std::isfinite(out[b + 2]) && std::isfinite(noise[static_cast<size_t>(i)]);
-    const bool kept = degenerate || !finite;
+    const bool kept = detail::stays_in_place(
+        &out[b], noise[static_cast<size_t>(i)],
+        degenerate_neighbourhood(in.points.data(), &in.rows[i * static_cast<size_t>(k)], k));
     o.kept.push_back(kept);
     o.noise.push_back(kept ? in.noise[static_cast<size_t>(i)] : noise[static_cast<size_t>(i)]);
     for (int c = 0; c < 3; ++c) {

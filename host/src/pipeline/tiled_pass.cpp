@@ -13,6 +13,7 @@
 #include "ici3d_host/denoise.h"
 #include "ici3d_host/tiles.h"
 #include "ici3d_host/neighbors.h"
+#include "ici3d_host/points.h"
 #include "../morton.h"
 #include "../neighbors/point_index.h"
 
@@ -37,19 +38,18 @@ Cell cell_of_code(uint64_t code) {
 // Morton order, so that every aligned cube of 2^l cells is one range.
 class CellIndex {
  public:
-  CellIndex(const std::vector<double>& xyz, double cell) : cell_(cell) {
+  // `origin`: the low corner of the points' bounding box.
+  CellIndex(const std::vector<double>& xyz, const std::array<double, 3>& origin, double cell)
+      : cell_(cell), origin_(origin) {
     const size_t n = xyz.size() / 3;
     if (n > std::numeric_limits<uint32_t>::max()) {
       throw DenoiseError("too many points for the tiled pass: " + std::to_string(n));
     }
-    origin_ = {xyz[0], xyz[1], xyz[2]};
-    for (size_t i = 0; i < n; ++i) {
-      for (int c = 0; c < 3; ++c) origin_[c] = std::min(origin_[c], xyz[3 * i + c]);
-    }
     std::vector<std::pair<uint64_t, uint32_t>> keyed(n);
     for (size_t i = 0; i < n; ++i) {
-      keyed[i] = {morton_code(cell_at(&xyz[3 * i])), static_cast<uint32_t>(i)};
-      for (int c = 0; c < 3; ++c) extent_ = std::max(extent_, cell_at(&xyz[3 * i])[c] + 1);
+      const Cell c = cell_at(&xyz[3 * i]);
+      keyed[i] = {morton_code(c), static_cast<uint32_t>(i)};
+      for (int a = 0; a < 3; ++a) extent_ = std::max(extent_, c[a] + 1);
     }
     std::sort(keyed.begin(), keyed.end());
     points_.resize(n);
@@ -109,6 +109,23 @@ struct Tile {
   int level;
 };
 
+// Calls visit(first, last) with the point range of every block of the
+// level's grid in the cube of `side` blocks from `base`, widened by `ring`
+// blocks on every side.
+template <typename Visit>
+void for_each_block_around(const CellIndex& cells, const Cell& base, int64_t side, int64_t ring,
+                           int level, Visit visit) {
+  Cell b;
+  for (b[0] = base[0] - ring; b[0] < base[0] + side + ring; ++b[0]) {
+    for (b[1] = base[1] - ring; b[1] < base[1] + side + ring; ++b[1]) {
+      for (b[2] = base[2] - ring; b[2] < base[2] + side + ring; ++b[2]) {
+        const auto range = cells.block_at(b, level);
+        visit(range.first, range.second);
+      }
+    }
+  }
+}
+
 // What is fixed for a pass: the grid, the halo and the settings.
 struct PassLayout {
   const std::vector<double>& xyz;
@@ -141,42 +158,26 @@ class TilePlanner {
   // coarser than the halo: an upper bound of the call's size.
   size_t region_bound(uint64_t prefix, int level) const {
     const CellIndex& cells = layout_.cells;
-    // Exactly the cells the tile's region gathers, where they are not too many
-    // to visit.
-    const int64_t h = layout_.halo_cells, side_cells = int64_t{1} << level;
-    if (std::pow(static_cast<double>(side_cells + 2 * h), 3) <= 2e6) {
-      const Cell base = cell_of_code(prefix << (3 * level));
-      size_t total = 0;
-      Cell c;
-      for (c[0] = base[0] - h; c[0] < base[0] + side_cells + h; ++c[0]) {
-        for (c[1] = base[1] - h; c[1] < base[1] + side_cells + h; ++c[1]) {
-          for (c[2] = base[2] - h; c[2] < base[2] + side_cells + h; ++c[2]) {
-            const auto r = cells.block_at(c, 0);
-            total += static_cast<size_t>(r.second - r.first);
-          }
-        }
-      }
-      return total + 1;  // the cloud's first point joins every call
-    }
-    int g = level;
-    while (g > 0 && (cells.cell() * static_cast<double>(int64_t{1} << (g - 1))) >= layout_.halo) --g;
-    const double side = cells.cell() * static_cast<double>(int64_t{1} << g);
-    const int64_t ring = static_cast<int64_t>(std::ceil(layout_.halo / side)) + 1;
-    const int64_t per_side = int64_t{1} << (level - g);
-    const double lookups = std::pow(static_cast<double>(per_side + 2 * ring), 3);
-    if (lookups > 4e6) return std::numeric_limits<size_t>::max();
-    const Cell base = cell_of_code(prefix << (3 * (level - g)));
-    size_t total = 0;
-    Cell b;
-    for (b[0] = base[0] - ring; b[0] < base[0] + per_side + ring; ++b[0]) {
-      for (b[1] = base[1] - ring; b[1] < base[1] + per_side + ring; ++b[1]) {
-        for (b[2] = base[2] - ring; b[2] < base[2] + per_side + ring; ++b[2]) {
-          const auto r = cells.block_at(b, g);
-          total += static_cast<size_t>(r.second - r.first);
-        }
+    // Exactly the cells the tile's region gathers, where they are not too
+    // many to visit; otherwise blocks of the coarsest level no wider than the
+    // halo, one ring more than it needs.
+    int g = 0;
+    int64_t ring = layout_.halo_cells;
+    if (std::pow(static_cast<double>((int64_t{1} << level) + 2 * ring), 3) > 2e6) {
+      g = level;
+      while (g > 0 && (cells.cell() * static_cast<double>(int64_t{1} << (g - 1))) >= layout_.halo) --g;
+      const double side = cells.cell() * static_cast<double>(int64_t{1} << g);
+      ring = static_cast<int64_t>(std::ceil(layout_.halo / side)) + 1;
+      if (std::pow(static_cast<double>((int64_t{1} << (level - g)) + 2 * ring), 3) > 4e6) {
+        return std::numeric_limits<size_t>::max();
       }
     }
-    return total + 1;  // the cloud's first point joins every call
+    size_t total = 1;  // the cloud's first point joins every call
+    for_each_block_around(cells, cell_of_code(prefix << (3 * (level - g))), int64_t{1} << (level - g),
+                          ring, g, [&](int64_t first, int64_t last) {
+                            total += static_cast<size_t>(last - first);
+                          });
+    return total;
   }
 
   void split(uint64_t prefix, int level) {
@@ -260,19 +261,12 @@ std::vector<uint32_t> nearest_in_cloud(const PassLayout& layout, uint32_t ordina
 // halo around it, and of the cloud's first point, in the cloud's order.
 std::vector<uint32_t> region_ordinals(const PassLayout& layout, const Tile& tile) {
   const CellIndex& cells = layout.cells;
-  const Cell base = cell_of_code(tile.prefix << (3 * tile.level));
-  const int64_t side = int64_t{1} << tile.level;
-  const int64_t h = layout.halo_cells;
   std::vector<uint32_t> ordinals{0};
-  Cell c;
-  for (c[0] = base[0] - h; c[0] < base[0] + side + h; ++c[0]) {
-    for (c[1] = base[1] - h; c[1] < base[1] + side + h; ++c[1]) {
-      for (c[2] = base[2] - h; c[2] < base[2] + side + h; ++c[2]) {
-        const auto range = cells.block_at(c, 0);
-        for (int64_t s = range.first; s < range.second; ++s) ordinals.push_back(cells.point(s));
-      }
-    }
-  }
+  for_each_block_around(cells, cell_of_code(tile.prefix << (3 * tile.level)),
+                        int64_t{1} << tile.level, layout.halo_cells, 0,
+                        [&](int64_t first, int64_t last) {
+                          for (int64_t s = first; s < last; ++s) ordinals.push_back(cells.point(s));
+                        });
   std::sort(ordinals.begin(), ordinals.end());
   ordinals.erase(std::unique(ordinals.begin(), ordinals.end()), ordinals.end());
   return ordinals;
@@ -305,8 +299,7 @@ TileRegion make_region(const PassLayout& layout, const Tile& tile,
 // Runs one tile; rows that reach beyond the halo get their neighbours from
 // the whole cloud, which then join the region.
 TileOutcome run_tile(const PassLayout& layout, const Tile& tile, int threads,
-                     const std::function<void(double)>& progress, std::vector<uint32_t>& ordinals,
-                     TileStats& stats) {
+                     const std::function<void(double)>& progress, std::vector<uint32_t>& ordinals) {
   ordinals = region_ordinals(layout, tile);
   TileRegion region = make_region(layout, tile, ordinals);
   try {
@@ -319,7 +312,6 @@ TileOutcome run_tile(const PassLayout& layout, const Tile& tile, int threads,
         ordinals.push_back(j);
       }
     }
-    stats.far_neighbour_points += far.points.size();
     std::sort(ordinals.begin(), ordinals.end());
     ordinals.erase(std::unique(ordinals.begin(), ordinals.end()), ordinals.end());
     region = make_region(layout, tile, ordinals);
@@ -330,17 +322,6 @@ TileOutcome run_tile(const PassLayout& layout, const Tile& tile, int threads,
     }
     return denoise_tile(region, layout.settings, threads, progress);
   }
-}
-
-double cloud_extent(const std::vector<double>& xyz) {
-  std::array<double, 3> lo{xyz[0], xyz[1], xyz[2]}, hi = lo;
-  for (size_t i = 0; i < xyz.size(); i += 3) {
-    for (int c = 0; c < 3; ++c) {
-      lo[c] = std::min(lo[c], xyz[i + c]);
-      hi[c] = std::max(hi[c], xyz[i + c]);
-    }
-  }
-  return std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
 }
 
 }  // namespace
@@ -356,9 +337,9 @@ size_t bytes_per_tile_point(int32_t k, int32_t list_cap) {
 }
 
 size_t bytes_per_cloud_point_tiled() {
-  // New positions, noise levels and flags; the cell index (an ordinal, and a
-  // sort key while it is built).
-  return 24 + 4 + 1 + 4 + 16;
+  // New positions, noise levels and flags; the cell index's ordinal. (Its
+  // sort keys live only while it is built, before any tile runs.)
+  return 24 + 4 + 1 + 4;
 }
 
 void run_tiled_pass(const std::vector<double>& positions, const std::vector<float>& noise,
@@ -370,15 +351,16 @@ void run_tiled_pass(const std::vector<double>& positions, const std::vector<floa
   outputs.kept.assign(n, 0);
   if (settings.normals) outputs.normals.assign(3 * n, 0.0f);
   if (n == 0) return;
-  const double extent = cloud_extent(positions);
-  const double slack = 1e-6 * extent + 1e-30;
+  const BoundingBox box = bounding_box(positions);
+  const double extent = box.extent();
+  const double slack = rounding_slack(extent);
   const double wanted_halo = tile_halo(settings, extent);
   // Cells half as wide as the halo (at most 2^21 across the cloud), so that
   // two rings of cells hold it. The slack covers a point's cell rounding
   // across a cell edge and the tile's box being widened by it.
   const double cell = std::max(
       {(wanted_halo + 3 * slack) / 2, extent / static_cast<double>(kCellsPerAxis - 2), 1e-30});
-  const CellIndex cells(positions, cell);
+  const CellIndex cells(positions, box.lo, cell);
   const int64_t halo_cells = static_cast<int64_t>(std::ceil((wanted_halo + 2 * slack) / cell));
   const PassLayout layout{positions, noise,      settings, cells, extent,
                           slack,     halo_cells, static_cast<double>(halo_cells) * cell - 2 * slack};
@@ -401,7 +383,7 @@ void run_tiled_pass(const std::vector<double>& positions, const std::vector<floa
     };
     const TileOutcome outcome = run_tile(layout, tile, threads,
                                          progress ? tile_progress : std::function<void(double)>{},
-                                         ordinals, stats);
+                                         ordinals);
     for (size_t c = 0; c < outcome.points.size(); ++c) {
       const size_t g = ordinals[outcome.points[c]];
       for (int a = 0; a < 3; ++a) outputs.xyz[3 * g + a] = outcome.xyz[3 * c + a];
@@ -417,7 +399,6 @@ void run_tiled_pass(const std::vector<double>& positions, const std::vector<floa
     ++stats.tiles;
     stats.core_points += core;
     stats.region_points += outcome.library_points;
-    stats.peak_region = std::max(stats.peak_region, outcome.library_points);
   }
   if (progress) progress(1.0);
 }

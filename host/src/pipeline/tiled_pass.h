@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -30,9 +31,20 @@ struct TileStats {
   double halo_width = 0;       // length units: how far beyond its tile a run reads
   size_t core_points = 0;      // sum over the tiles of their own points
   size_t region_points = 0;    // sum over the tiles of all points handed to the library
-  size_t far_neighbour_points = 0;  // points whose frame neighbours lay beyond the halo
-  size_t peak_region = 0;      // the most points in one library call
 };
+
+// Distance that covers the float rounding of positions (recentred around
+// the cloud's centre) and of tile boxes, for a cloud of this largest extent.
+double rounding_slack(double cloud_extent);
+
+// Whether a point stays where it was after a library call, its noise level
+// unchanged: its frame neighbourhood has no plane (`degenerate`), or the
+// library gave no finite position (`out`, 3 floats) or noise level.
+inline bool stays_in_place(const float* out, float noise, bool degenerate) {
+  const bool finite = std::isfinite(out[0]) && std::isfinite(out[1]) && std::isfinite(out[2]) &&
+                      std::isfinite(noise);
+  return degenerate || !finite;
+}
 
 // Memory a tile's run needs per point handed to the library (bytes): the
 // library's working arrays (the selected-window table dominates), the
