@@ -4,6 +4,7 @@
 
 #include "ici3d.h"
 #include "internal/layout.h"
+#include "run_info.h"
 
 namespace ici3d::bench {
 
@@ -116,6 +117,31 @@ int64_t run_spreading(const PassInputs& in, const PassSettings&, const EstimateA
     }
   }
   return calls;
+}
+
+StageSeconds time_pass_stages(PassInputs& in, const PassSettings& s) {
+  StageSeconds t;
+  Stopwatch w;
+  build_knn(in, s);
+  t.knn = w.seconds();
+  w = Stopwatch();
+  build_candidate_lists(in, s);
+  t.lists = w.seconds();
+  w = Stopwatch();
+  build_frames(in, s);
+  t.frames = w.seconds();
+  std::vector<float> out(in.points.size());
+  std::vector<float> noise = in.noise;
+  w = Stopwatch();
+  {
+    const QuietStdout quiet;
+    main_loop3_parallel(in.lists.pointers.data(), in.lists.counts.data(), in.frames.data(),
+                        in.axes.data(), in.n, in.lists.longest, kDetailGamma, in.preselect,
+                        static_cast<float>(s.scale_ratio), in.size_norm, kRegWeight, kSigmaFactor,
+                        noise.data(), in.points.data(), s.num_scales, in.base, out.data());
+  }
+  t.main_loop = w.seconds();
+  return t;
 }
 
 }  // namespace ici3d::bench

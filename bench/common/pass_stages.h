@@ -72,4 +72,13 @@ EstimateArrays run_estimates(const PassInputs& in, const PassSettings& s, float 
 int64_t run_spreading(const PassInputs& in, const PassSettings& s, const EstimateArrays& e,
                       SpreadSums& sums);
 
+/// Seconds of the stages of one pass, each timed on its own.
+struct StageSeconds {
+  double knn = 0, lists = 0, frames = 0, main_loop = 0;
+};
+/// Builds the k-NN table, the candidate lists and the frames of `in`, then
+/// runs the library's main loop (detail preset, progress lines silenced),
+/// timing each.
+StageSeconds time_pass_stages(PassInputs& in, const PassSettings& s);
+
 }  // namespace ici3d::bench

@@ -90,29 +90,13 @@ StageTimes time_stages(const std::vector<double>& noisy, const host::DenoiseRepo
   s.threads = o.threads;
   StageTimes t;
   PassInputs in = pass_inputs(noisy, s);
+  const StageSeconds stages = time_pass_stages(in, s);
+  t.knn = stages.knn;
+  t.lists = stages.lists;
+  t.frames = stages.frames;
+  t.main_loop = stages.main_loop;
+
   Stopwatch w;
-  build_knn(in, s);
-  t.knn = w.seconds();
-  w = Stopwatch();
-  build_candidate_lists(in, s);
-  t.lists = w.seconds();
-  w = Stopwatch();
-  build_frames(in, s);
-  t.frames = w.seconds();
-
-  std::vector<float> out(in.points.size());
-  std::vector<float> noise = in.noise;
-  w = Stopwatch();
-  {
-    const QuietStdout quiet;
-    main_loop3_parallel(in.lists.pointers.data(), in.lists.counts.data(), in.frames.data(),
-                        in.axes.data(), in.n, in.lists.longest, kDetailGamma, in.preselect,
-                        static_cast<float>(s.scale_ratio), in.size_norm, kRegWeight, kSigmaFactor,
-                        noise.data(), in.points.data(), s.num_scales, in.base, out.data());
-  }
-  t.main_loop = w.seconds();
-
-  w = Stopwatch();
   const EstimateArrays e = run_estimates(in, s, kDetailGamma);
   t.estimates = w.seconds();
   SpreadSums sums;

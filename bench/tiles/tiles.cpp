@@ -82,27 +82,9 @@ void time_order(const char* name, const std::vector<double>& xyz, const Argument
   s.sigma = report.sigma;
   s.threads = a.threads;
   PassInputs in = pass_inputs(xyz, s);
-  Stopwatch w;
-  build_knn(in, s);
-  const double knn = w.seconds();
-  w = Stopwatch();
-  build_candidate_lists(in, s);
-  const double lists = w.seconds();
-  w = Stopwatch();
-  build_frames(in, s);
-  const double frames = w.seconds();
-  std::vector<float> out(in.points.size());
-  std::vector<float> noise = in.noise;
-  w = Stopwatch();
-  {
-    const QuietStdout quiet;
-    main_loop3_parallel(in.lists.pointers.data(), in.lists.counts.data(), in.frames.data(),
-                        in.axes.data(), in.n, in.lists.longest, kDetailGamma, in.preselect,
-                        static_cast<float>(s.scale_ratio), in.size_norm, kRegWeight, kSigmaFactor,
-                        noise.data(), in.points.data(), s.num_scales, in.base, out.data());
-  }
-  std::printf("%zu,%d,%s,%.3f,%.3f,%.3f,%.3f\n", a.points, omp_get_max_threads(), name, knn, lists,
-              frames, w.seconds());
+  const StageSeconds t = time_pass_stages(in, s);
+  std::printf("%zu,%d,%s,%.3f,%.3f,%.3f,%.3f\n", a.points, omp_get_max_threads(), name, t.knn, t.lists,
+              t.frames, t.main_loop);
 }
 
 }  // namespace
