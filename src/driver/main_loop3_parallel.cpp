@@ -1,10 +1,16 @@
+#include <omp.h>
+
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "ici3d.h"
 #include "internal/internal.h"
 #include "internal/layout.h"
+#include "internal/spreading.h"
 
 namespace {
 
@@ -15,7 +21,6 @@ using ici3d::internal::idx;
 // The working arrays of one pass. Sizes are formed in 64 bits.
 struct WorkArrays {
   int32_t *selected_counts = nullptr;     // [4i + d]
-  int32_t *selected_neighbors = nullptr;  // [(4i + d) * max_selected + k]
   float *direction_fits = nullptr;        // [12i + 3d + k]
   float *direction_estimates = nullptr;   // [12i + 4c + d]
   float *direction_sigmas = nullptr;      // [d * n + i]
@@ -25,10 +30,15 @@ struct WorkArrays {
   float *sigma_sq_sums = nullptr;         // [i]
   float *contribution_counts = nullptr;   // [i]
   float *fused_points = nullptr;          // [c * n + i]
+  // Where the kept window rows of point i start (see WindowRows), and the
+  // smallest and largest point index in them: the spreading looks at point
+  // i's windows only when they reach into the points it is summing for.
+  const int32_t **window_rows = nullptr;  // [i]
+  int32_t *member_lo = nullptr;           // [i]
+  int32_t *member_hi = nullptr;           // [i]
 
-  bool allocate(std::size_t n, std::size_t max_selected) {
+  bool allocate(std::size_t n) {
     selected_counts = alloc<int32_t>(4 * n);
-    selected_neighbors = alloc<int32_t>(4 * n * max_selected);
     // Zeroed so that a direction is never taken as accepted by accident.
     direction_fits = static_cast<float *>(std::calloc(12 * n, sizeof(float)));
     direction_estimates = alloc<float>(12 * n);
@@ -39,13 +49,15 @@ struct WorkArrays {
     sigma_sq_sums = alloc<float>(n);
     contribution_counts = alloc<float>(n);
     fused_points = alloc<float>(3 * n);
-    return selected_counts && selected_neighbors && direction_fits && direction_estimates &&
-           direction_sigmas && normal_matrix_sums && normal_rhs_sums && weight_sums &&
-           sigma_sq_sums && contribution_counts && fused_points;
+    window_rows = alloc<const int32_t *>(n);
+    member_lo = alloc<int32_t>(n);
+    member_hi = alloc<int32_t>(n);
+    return selected_counts && direction_fits && direction_estimates && direction_sigmas &&
+           normal_matrix_sums && normal_rhs_sums && weight_sums && sigma_sq_sums &&
+           contribution_counts && fused_points && window_rows && member_lo && member_hi;
   }
   ~WorkArrays() {
     std::free(selected_counts);
-    std::free(selected_neighbors);
     std::free(direction_fits);
     std::free(direction_estimates);
     std::free(direction_sigmas);
@@ -55,6 +67,9 @@ struct WorkArrays {
     std::free(sigma_sq_sums);
     std::free(contribution_counts);
     std::free(fused_points);
+    std::free(window_rows);
+    std::free(member_lo);
+    std::free(member_hi);
   }
 
  private:
@@ -80,6 +95,117 @@ void initialise(WorkArrays &w, std::size_t n, const float *noise_sigma, const fl
         w.direction_estimates[layout::direction_estimate(i, c, d)] =
             points[3 * i + c];
       }
+    }
+  }
+}
+
+// Storage for the window rows that the spreading reads, filled by one thread
+// in blocks that never move. A point's rows are estimated into a scratch of
+// four full rows and only the members of its accepted directions are kept,
+// so memory follows the windows' actual sizes rather than four rows of
+// max_selected entries for every point.
+class RowArena {
+ public:
+  RowArena() = default;
+  RowArena(const RowArena &) = delete;
+  RowArena &operator=(const RowArena &) = delete;
+  ~RowArena() {
+    while (head_ != nullptr) {
+      Block *next = head_->next;
+      std::free(head_);
+      head_ = next;
+    }
+  }
+
+  // Room for `count` entries that stay in place until the arena goes; null
+  // when memory runs out.
+  int32_t *take(std::size_t count) {
+    if (head_ == nullptr || head_->used + count > head_->capacity) {
+      const std::size_t capacity = count > kBlockEntries ? count : kBlockEntries;
+      void *memory = std::malloc(sizeof(Block) + capacity * sizeof(int32_t));
+      if (memory == nullptr) return nullptr;
+      head_ = new (memory) Block{head_, capacity, 0};
+    }
+    int32_t *room = entries(head_) + head_->used;
+    head_->used += count;
+    return room;
+  }
+
+ private:
+  struct Block {
+    Block *next;
+    std::size_t capacity;
+    std::size_t used;
+  };
+  static constexpr std::size_t kBlockEntries = std::size_t{1} << 18;
+  static int32_t *entries(Block *b) { return reinterpret_cast<int32_t *>(b + 1); }
+  Block *head_ = nullptr;
+};
+
+// How many members of row d of point i the spreading reads: those of an
+// accepted direction whose window fits its row, none otherwise.
+int32_t kept_length(const WorkArrays &w, std::size_t i, int64_t d, int32_t max_selected) {
+  if (!(w.direction_fits[layout::direction_fit(static_cast<int64_t>(i), d, 2)] > 0.0f)) return 0;
+  const int32_t m = w.selected_counts[layout::selected_count(static_cast<int64_t>(i), d)];
+  return m > 0 && m <= max_selected ? m : 0;
+}
+
+// Moves the accepted rows of point i from the scratch into the arena and
+// records where they are and which points they reach. False when out of memory.
+bool keep_windows(WorkArrays &w, std::size_t i, int32_t n, const int32_t *scratch,
+                  int32_t max_selected, RowArena &arena) {
+  int32_t lengths[4];
+  std::size_t total = 0;
+  for (int64_t d = 0; d < 4; ++d) {
+    lengths[d] = kept_length(w, i, d, max_selected);
+    total += idx(lengths[d]);
+  }
+  int32_t lo = n, hi = -1;
+  int32_t *kept = total > 0 ? arena.take(total) : nullptr;
+  if (total > 0 && kept == nullptr) return false;
+  w.window_rows[i] = kept;
+  for (int64_t d = 0; d < 4; ++d) {
+    const int32_t *row = scratch + layout::selected_row(0, d, max_selected);
+    for (int32_t k = 0; k < lengths[d]; ++k) {
+      const int32_t j = row[k];
+      lo = j < lo ? j : lo;
+      hi = j > hi ? j : hi;
+      *kept++ = j;
+    }
+  }
+  w.member_lo[i] = lo;
+  w.member_hi[i] = hi;
+  return true;
+}
+
+// Adds every accepted plane into the sums of the receiving points first ..
+// last-1 only. The windows are met in the order of a serial pass (points
+// ascending, directions ascending, members in row order), so each point's
+// sums are formed with the same additions in the same order whichever
+// thread owns it and however the points are split.
+void spread_into(const WorkArrays &w, int32_t first, int32_t last, int32_t n,
+                 int32_t max_selected, const float *frame_matrices, const int32_t *axis_order,
+                 const float *noise_sigma, const float *points) {
+  const ici3d::internal::SpreadSums sums{w.normal_matrix_sums, w.normal_rhs_sums, w.weight_sums,
+                                         w.sigma_sq_sums, w.contribution_counts};
+  for (int32_t i = 0; i < n; ++i) {
+    const std::size_t ii = idx(i);
+    if (w.member_hi[ii] < first || w.member_lo[ii] >= last) continue;
+    const int32_t *row = w.window_rows[ii];
+    for (int32_t d = 0; d < 4; ++d) {
+      const int32_t length = kept_length(w, ii, d, max_selected);
+      ici3d::internal::PlaneContribution plane;
+      if (length > 0 &&
+          ici3d::internal::plane_contribution(i, d, frame_matrices, axis_order, w.direction_fits,
+                                              row, length, max_selected, n, noise_sigma,
+                                              w.direction_estimates, points, w.direction_sigmas,
+                                              plane)) {
+        for (int32_t k = 0; k < length; ++k) {
+          const int32_t j = row[k];
+          if (j >= first && j < last) ici3d::internal::add_contribution(plane, idx(j), sums);
+        }
+      }
+      row += length;
     }
   }
 }
@@ -178,7 +304,9 @@ void ici3d::internal::run_main_loop(int32_t *const *ici_neighbors,
   if (n < 1) return;
   const std::size_t nn = idx(n);
   WorkArrays w;
-  if (!w.allocate(nn, idx(max_selected > 0 ? max_selected : 0))) {
+  const int threads = omp_get_max_threads();
+  std::unique_ptr<RowArena[]> arenas(new (std::nothrow) RowArena[idx(threads)]);
+  if (!w.allocate(nn) || !arenas) {
     // No working memory: hand back the input unchanged rather than garbage.
     std::memcpy(denoised_points, points, 3 * nn * sizeof(float));
     return;
@@ -186,36 +314,50 @@ void ici3d::internal::run_main_loop(int32_t *const *ici_neighbors,
   initialise(w, nn, noise_sigma, points, denoised_points);
   ici3d::internal::ProgressReporter reporter(progress, user, n);
 
-  // Phase 1: the ICI estimate of every point, in parallel.
-#pragma omp parallel for schedule(static)
-  for (int32_t i = 0; i < n; ++i) {
-    for (int64_t d = 0; d < 4; ++d) w.selected_counts[layout::selected_count(i, d)] = 1;
-    const int32_t self_pos = find_self(ici_neighbors, ici_neighbor_counts, i);
-    first_loop_omp(i, frame_matrices, axis_order, n, noise_sigma, points, ici_neighbors[i],
-                   ici_neighbor_counts[i], max_selected, w.selected_counts, self_pos, num_scales,
-                   base_size, w.direction_sigmas, w.direction_estimates, w.direction_fits,
-                   w.selected_neighbors, gamma, preselect_size, scale_ratio, size_norm);
-    reporter.point_done();
-  }
-
-  // Phase 2, on this thread: windows overlap, so the order of the additions
-  // (points ascending, directions ascending) is fixed.
-  for (int32_t i = 0; i < n; ++i) {
-    for (int32_t d = 0; d < 4; ++d) {
-      if (w.direction_fits[layout::direction_fit(i, d, 2)] > 0.0f) {
-        second_loop_no_omp(i, d, frame_matrices, axis_order, w.direction_fits,
-                           w.selected_neighbors, n, w.selected_counts, max_selected, noise_sigma,
-                           w.direction_estimates, points, w.direction_sigmas,
-                           w.normal_matrix_sums, w.normal_rhs_sums, w.weight_sums,
-                           w.sigma_sq_sums, w.contribution_counts);
-      }
+  // Phase 1: the ICI estimate of every point, in parallel. Each thread
+  // estimates into four full rows and keeps the accepted windows.
+  std::atomic<bool> out_of_memory{false};
+  const std::size_t row_entries = 4 * idx(max_selected > 0 ? max_selected : 0);
+#pragma omp parallel num_threads(threads)
+  {
+    int32_t *scratch = static_cast<int32_t *>(std::malloc((row_entries > 0 ? row_entries : 1) * sizeof(int32_t)));
+    RowArena &arena = arenas[idx(omp_get_thread_num())];
+    if (scratch == nullptr) out_of_memory = true;
+#pragma omp for schedule(static)
+    for (int32_t i = 0; i < n; ++i) {
+      if (out_of_memory.load(std::memory_order_relaxed)) continue;
+      for (int64_t d = 0; d < 4; ++d) w.selected_counts[layout::selected_count(i, d)] = 1;
+      const int32_t self_pos = find_self(ici_neighbors, ici_neighbor_counts, i);
+      ici3d::internal::estimate_point(
+          i, frame_matrices, axis_order, n, noise_sigma, points, ici_neighbors[i],
+          ici_neighbor_counts[i], max_selected, w.selected_counts, self_pos, num_scales,
+          base_size, w.direction_sigmas, w.direction_estimates, w.direction_fits, scratch, gamma,
+          preselect_size, scale_ratio, size_norm);
+      if (!keep_windows(w, idx(i), n, scratch, max_selected, arena)) out_of_memory = true;
+      reporter.point_done();
     }
-    fuse_directions(w, nn, idx(i));
+    std::free(scratch);
+  }
+  if (out_of_memory) {
+    std::memcpy(denoised_points, points, 3 * nn * sizeof(float));
+    return;
   }
 
-  // Phase 3: the regularised solve of every point.
+  // Phase 2: the planes of the accepted windows go to their members. Each
+  // thread sums for its own block of points (see spread_into), so the sums
+  // are those of one thread adding in point order.
+#pragma omp parallel num_threads(threads)
+  {
+    const int64_t team = omp_get_num_threads(), t = omp_get_thread_num();
+    spread_into(w, static_cast<int32_t>(n * t / team), static_cast<int32_t>(n * (t + 1) / team),
+                n, max_selected, frame_matrices, axis_order, noise_sigma, points);
+  }
+
+  // Phase 3: the fusion of the four directions and the regularised solve of
+  // every point.
 #pragma omp parallel for schedule(static)
   for (int32_t i = 0; i < n; ++i) {
+    fuse_directions(w, nn, idx(i));
     solve_point(w, nn, idx(i), reg_weight, size_norm, noise_sigma, points, denoised_points);
   }
 

@@ -3,6 +3,7 @@
 #include "ici3d.h"
 #include "internal/internal.h"
 #include "internal/layout.h"
+#include "internal/spreading.h"
 
 namespace {
 
@@ -63,22 +64,17 @@ float plane_weight(const Plane &plane, const int32_t *members, int32_t m, const 
 
 }  // namespace
 
-extern "C" void second_loop_no_omp(int32_t i, int32_t d, const float *frame_matrices,
-                                   const int32_t *axis_order, const float *direction_fits,
-                                   const int32_t *selected_neighbors, int32_t n,
-                                   const int32_t *selected_counts, int32_t max_selected,
-                                   const float *noise_sigma, const float *direction_estimates,
-                                   const float *points, const float *direction_sigmas,
-                                   float *normal_matrix_sums, float *normal_rhs_sums,
-                                   float *weight_sums, float *sigma_sq_sums,
-                                   float *contribution_counts) {
+bool ici3d::internal::plane_contribution(int32_t i, int32_t d, const float *frame_matrices,
+                                         const int32_t *axis_order, const float *direction_fits,
+                                         const int32_t *members, int32_t m, int32_t max_selected,
+                                         int32_t n, const float *noise_sigma,
+                                         const float *direction_estimates, const float *points,
+                                         const float *direction_sigmas, PlaneContribution &out) {
   const int64_t ii = i;
-  const int32_t m = selected_counts[layout::selected_count(ii, d)];
   const int32_t *axes = axis_order + 3 * idx(ii);
   // An empty window, one longer than its row, or a broken axis order
   // contributes nothing.
-  if (m <= 0 || m > max_selected || !ici3d::internal::is_axis_permutation(axes)) return;
-  const int32_t *members = selected_neighbors + layout::selected_row(ii, d, max_selected);
+  if (m <= 0 || m > max_selected || !ici3d::internal::is_axis_permutation(axes)) return false;
 
   Plane plane;
   global_unit_normal(frame_matrices + 9 * idx(ii), axes, direction_fits + layout::direction_fit(ii, d),
@@ -90,22 +86,38 @@ extern "C" void second_loop_no_omp(int32_t i, int32_t d, const float *frame_matr
   const float xx = nx * nx, xy = ny * nx, xz = nx * nz;
   const float yy = ny * ny, yz = ny * nz, zz = nz * nz;
   const float matrix[9] = {w * xx, w * xy, w * xz, w * xy, w * yy, w * yz, w * xz, w * yz, w * zz};
+  for (int e = 0; e < 9; ++e) out.matrix[e] = matrix[e];
   const float ex = plane.estimate[0], ey = plane.estimate[1], ez = plane.estimate[2];
-  const float rhs[3] = {((ex * xx + ey * xy) + ez * xz) * w, ((ex * xy + ey * yy) + ez * yz) * w,
-                        ((ex * xz + ey * yz) + ez * zz) * w};
+  out.rhs[0] = ((ex * xx + ey * xy) + ez * xz) * w;
+  out.rhs[1] = ((ex * xy + ey * yy) + ez * yz) * w;
+  out.rhs[2] = ((ex * xz + ey * yz) + ez * zz) * w;
+  out.weight = w;
   const double sigma_e = static_cast<double>(direction_sigmas[layout::direction_sigma(ii, d, n)]);
-  const double sigma_e_sq = sigma_e * sigma_e;
+  out.sigma_sq = sigma_e * sigma_e;
+  return true;
+}
 
-  for (int32_t k = 0; k < m; ++k) {
-    const std::size_t j = idx(members[k]);
-    float *mj = normal_matrix_sums + 9 * j;
-    for (int e = 0; e < 9; ++e) mj[e] += matrix[e];
-    float *bj = normal_rhs_sums + 3 * j;
-    bj[0] += rhs[0];
-    bj[1] += rhs[1];
-    bj[2] += rhs[2];
-    weight_sums[j] += w;
-    sigma_sq_sums[j] = static_cast<float>(static_cast<double>(sigma_sq_sums[j]) + sigma_e_sq);
-    contribution_counts[j] += 1.0f;
-  }
+extern "C" void second_loop_no_omp(int32_t i, int32_t d, const float *frame_matrices,
+                                   const int32_t *axis_order, const float *direction_fits,
+                                   const int32_t *selected_neighbors, int32_t n,
+                                   const int32_t *selected_counts, int32_t max_selected,
+                                   const float *noise_sigma, const float *direction_estimates,
+                                   const float *points, const float *direction_sigmas,
+                                   float *normal_matrix_sums, float *normal_rhs_sums,
+                                   float *weight_sums, float *sigma_sq_sums,
+                                   float *contribution_counts) {
+  const int64_t ii = i;
+  const int32_t m = selected_counts[layout::selected_count(ii, d)];
+  // The row is only looked at when the window fits it.
+  const int32_t *members =
+      m > 0 && m <= max_selected ? selected_neighbors + layout::selected_row(ii, d, max_selected)
+                                 : nullptr;
+  ici3d::internal::PlaneContribution plane;
+  if (!ici3d::internal::plane_contribution(i, d, frame_matrices, axis_order, direction_fits,
+                                           members, m, max_selected, n, noise_sigma,
+                                           direction_estimates, points, direction_sigmas, plane))
+    return;
+  const ici3d::internal::SpreadSums sums{normal_matrix_sums, normal_rhs_sums, weight_sums,
+                                         sigma_sq_sums, contribution_counts};
+  for (int32_t k = 0; k < m; ++k) ici3d::internal::add_contribution(plane, idx(members[k]), sums);
 }

@@ -72,14 +72,14 @@ struct Outputs {
   float *direction_sigmas;
   float *direction_estimates;
   float *direction_fits;
-  int32_t *selected_neighbors;
+  int32_t *rows;  // point i's four window rows, row d at rows + d * max_selected
 };
 
 // A direction starts with point i as its own first window member and a zero
 // fit record, which marks it as not (yet) accepted.
 void start_direction(const PointContext &ctx, const Outputs &out, int32_t d) {
   if (ctx.max_selected >= 1) {
-    out.selected_neighbors[layout::selected_row(ctx.i, d, ctx.max_selected)] = ctx.i;
+    out.rows[layout::selected_row(0, d, ctx.max_selected)] = ctx.i;
   }
   float *fit = out.direction_fits + layout::direction_fit(ctx.i, d);
   fit[0] = 0.0f;
@@ -128,7 +128,7 @@ void accept_scale(const PointContext &ctx, const Outputs &out, int32_t d, float 
     out.direction_estimates[layout::direction_estimate(i, c, d)] =
         ((e[0] * r[c] + e[1] * r[3 + c]) + e[2] * r[6 + c]) + ctx.points[idx(3 * i + c)];
   }
-  int32_t *row = out.selected_neighbors + layout::selected_row(i, d, ctx.max_selected);
+  int32_t *row = out.rows + layout::selected_row(0, d, ctx.max_selected);
   for (int32_t k = 0; k < size; ++k) row[k] = ctx.list[members[k]];
   out.selected_counts[layout::selected_count(i, d)] = size;
   out.direction_sigmas[layout::direction_sigma(i, d, ctx.n)] = sigma;
@@ -209,14 +209,15 @@ void estimate_direction(const PointContext &ctx, const Outputs &out, Scratch &sc
 
 }  // namespace
 
-extern "C" void first_loop_omp(int32_t i, const float *frame_matrices, const int32_t *axis_order,
-                               int32_t n, const float *noise_sigma, const float *points,
-                               const int32_t *list, int32_t count, int32_t max_selected,
-                               int32_t *selected_counts, int32_t self_pos, int32_t num_scales,
-                               int32_t base_size, float *direction_sigmas,
-                               float *direction_estimates, float *direction_fits,
-                               int32_t *selected_neighbors, float gamma, float preselect_size,
-                               float scale_ratio, float size_norm) {
+void ici3d::internal::estimate_point(int32_t i, const float *frame_matrices,
+                                     const int32_t *axis_order, int32_t n,
+                                     const float *noise_sigma, const float *points,
+                                     const int32_t *list, int32_t count, int32_t max_selected,
+                                     int32_t *selected_counts, int32_t self_pos,
+                                     int32_t num_scales, int32_t base_size,
+                                     float *direction_sigmas, float *direction_estimates,
+                                     float *direction_fits, int32_t *rows, float gamma,
+                                     float preselect_size, float scale_ratio, float size_norm) {
   const PointContext ctx{i,
                          n,
                          frame_matrices + 9 * idx(i),
@@ -233,8 +234,7 @@ extern "C" void first_loop_omp(int32_t i, const float *frame_matrices, const int
                          preselect_size,
                          scale_ratio,
                          std::sqrt(static_cast<double>(size_norm))};
-  const Outputs out{selected_counts, direction_sigmas, direction_estimates, direction_fits,
-                    selected_neighbors};
+  const Outputs out{selected_counts, direction_sigmas, direction_estimates, direction_fits, rows};
 
   // Without a valid own position or a proper axis order there is nothing to
   // estimate: the directions keep what their start sets.
@@ -247,4 +247,19 @@ extern "C" void first_loop_omp(int32_t i, const float *frame_matrices, const int
   }
   rotate_into_frame(ctx, sc.rotated);
   for (int32_t d = 0; d < 4; ++d) estimate_direction(ctx, out, sc, d);
+}
+
+extern "C" void first_loop_omp(int32_t i, const float *frame_matrices, const int32_t *axis_order,
+                               int32_t n, const float *noise_sigma, const float *points,
+                               const int32_t *list, int32_t count, int32_t max_selected,
+                               int32_t *selected_counts, int32_t self_pos, int32_t num_scales,
+                               int32_t base_size, float *direction_sigmas,
+                               float *direction_estimates, float *direction_fits,
+                               int32_t *selected_neighbors, float gamma, float preselect_size,
+                               float scale_ratio, float size_norm) {
+  ici3d::internal::estimate_point(
+      i, frame_matrices, axis_order, n, noise_sigma, points, list, count, max_selected,
+      selected_counts, self_pos, num_scales, base_size, direction_sigmas, direction_estimates,
+      direction_fits, selected_neighbors + layout::selected_row(i, 0, max_selected), gamma,
+      preselect_size, scale_ratio, size_norm);
 }
