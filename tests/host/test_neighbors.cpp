@@ -282,6 +282,72 @@ TEST(CandidateLists, RejectsInvalidArguments) {
   EXPECT_THROW(candidate_lists(nullptr, 3, 1.0f), std::invalid_argument);
 }
 
+// ---------------------------------------------------------------------------
+// Searches in spatial order start from the previous point's answer; clouds
+// whose density jumps between neighbouring points make that guess wrong.
+
+// A dense blob, a sparse shell around it, a stack of duplicates and a
+// lattice patch: the guess from a dense neighbour holds too few points for a
+// sparse one, the duplicates give zero-width bounds, the lattice exact ties.
+std::vector<float> mixed_density_cloud() {
+  std::mt19937 rng(31u);
+  std::normal_distribution<float> blob(0.0f, 0.05f);
+  std::uniform_real_distribution<float> shell(-3.0f, 3.0f);
+  std::vector<float> xyz;
+  for (int j = 0; j < 600; ++j) xyz.insert(xyz.end(), {blob(rng), blob(rng), blob(rng)});
+  for (int j = 0; j < 300; ++j) xyz.insert(xyz.end(), {shell(rng), shell(rng), shell(rng)});
+  for (int j = 0; j < 50; ++j) xyz.insert(xyz.end(), {1.5f, -1.0f, 0.25f});
+  for (int x = 0; x < 7; ++x)
+    for (int y = 0; y < 7; ++y) xyz.insert(xyz.end(), {4.0f + 0.5f * x, 0.5f * y, 0.0f});
+  return xyz;
+}
+
+TEST(SpatialOrderSearch, MatchesBruteForceWhereDensityJumps) {
+  const std::vector<float> xyz = mixed_density_cloud();
+  const int32_t n = static_cast<int32_t>(xyz.size() / 3);
+  for (int32_t k : {2, 9, 60}) {
+    EXPECT_EQ(knn_table(xyz.data(), n, k, 2).indices, brute_knn(xyz, k)) << "k " << k;
+  }
+  for (int32_t cap : {3, 40, 200}) {
+    for (float radius : {0.3f, 2.0f, 100.0f}) {
+      SCOPED_TRACE(::testing::Message() << "cap " << cap << " radius " << radius);
+      expect_lists_equal(candidate_lists(xyz.data(), n, radius, cap, 2),
+                         brute_lists(xyz, radius, cap));
+    }
+  }
+}
+
+// One search for both tables gives what the two builders give apart: rows
+// taken from long enough lists, searched for short ones (small radius,
+// k above the cap), limited to the active points, non-finite points left out.
+TEST(SpatialOrderSearch, BothTablesFromOneIndexEqualTheSeparateBuilders) {
+  std::vector<float> xyz = mixed_density_cloud();
+  const int32_t n = static_cast<int32_t>(xyz.size() / 3);
+  spoil(xyz, {5, 700});
+  std::vector<char> active(static_cast<size_t>(n));
+  for (int32_t i = 0; i < n; ++i) active[static_cast<size_t>(i)] = i % 3 != 1;
+  struct Case {
+    int32_t k, cap;
+    float radius;
+    const char* mask;
+  };
+  for (const Case& c : {Case{9, 40, 2.0f, nullptr}, Case{9, 40, 0.05f, nullptr},
+                        Case{60, 16, 2.0f, nullptr}, Case{9, 40, 2.0f, active.data()}}) {
+    SCOPED_TRACE(::testing::Message() << "k " << c.k << " cap " << c.cap << " radius " << c.radius
+                                      << (c.mask ? " masked" : ""));
+    const ici3d::host::NeighbourTables both =
+        ici3d::host::neighbour_tables(xyz.data(), n, c.k, c.radius, c.cap, 2, c.mask);
+    EXPECT_EQ(both.knn.k, c.k);
+    EXPECT_EQ(both.knn.indices, knn_table(xyz.data(), n, c.k, 1, c.mask).indices);
+    const CandidateLists lists = candidate_lists(xyz.data(), n, c.radius, c.cap, 1, c.mask);
+    EXPECT_EQ(both.lists.indices, lists.indices);
+    EXPECT_EQ(both.lists.offsets, lists.offsets);
+    EXPECT_EQ(both.lists.capped, lists.capped);
+  }
+  EXPECT_THROW(ici3d::host::neighbour_tables(xyz.data(), n, -1, 1.0f), std::invalid_argument);
+  EXPECT_THROW(ici3d::host::neighbour_tables(xyz.data(), n, 4, kNaN), std::invalid_argument);
+}
+
 // The two builders together give arguments the library accepts, non-finite
 // points included.
 TEST(NeighbourInputs, PassTheLibraryArgumentCheck) {

@@ -72,6 +72,19 @@ CandidateLists candidate_lists(const float* xyz, int32_t n, float radius,
                                int32_t cap = kDefaultCandidateCap, int threads = 0,
                                const char* active = nullptr);
 
+struct NeighbourTables {
+  KnnTable knn;
+  CandidateLists lists;
+};
+
+// knn_table(xyz, n, k, threads, active) and candidate_lists(xyz, n, radius,
+// cap, threads, active) from one spatial index: the same tables, with the
+// k-NN rows of points whose lists already hold k entries taken from them.
+// Throws as either of the two would.
+NeighbourTables neighbour_tables(const float* xyz, int32_t n, int32_t k, float radius,
+                                 int32_t cap = kDefaultCandidateCap, int threads = 0,
+                                 const char* active = nullptr);
+
 // Radius of the ball around a point that holds its whole pre-selection window
 // (a cube of half-size preselect_size in the point's rotated frame):
 // preselect_size*sqrt(3), widened by 0.1 % so that float rounding of the

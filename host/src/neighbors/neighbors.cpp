@@ -22,6 +22,11 @@ using detail::PointIndex;
 // the block layout does not depend on the thread count.
 constexpr int32_t kListBlock = 1024;
 
+// How much wider (in squared distance) than the previous query's answer the
+// first bound of a seeded search is: wide enough that it nearly always holds
+// enough points, narrow enough that few more are collected than kept.
+constexpr double kGuessWidening = 1.15;
+
 int thread_count(int threads) { return threads > 0 ? threads : omp_get_max_threads(); }
 
 void check_cloud(const float* xyz, int32_t n) {
@@ -35,14 +40,121 @@ bool searched(const float* xyz, const char* active, int32_t i) {
          detail::is_finite_point(xyz + 3 * static_cast<int64_t>(i));
 }
 
-void fill_knn_row(const PointIndex<float>& index, const float* xyz, const char* active, int32_t i,
-                  int32_t k, std::vector<Neighbor>& found, int32_t* row) {
+
+// What the previous query of a thread leaves for the next one: its point and
+// answer, when the answer was full.
+struct QuerySeeds {
+  std::vector<int32_t> points;  // the point itself, then its `count` nearest
+  double last_sq_dist = -1;     // squared distance of its count-th nearest
+  // Working space of keep_nearest.
+  std::vector<Neighbor> scratch;
+  std::vector<uint32_t> starts;
+  void clear() {
+    points.clear();
+    last_sq_dist = -1;
+  }
+  // Point i's answer, for the next query.
+  void keep(int32_t i, const std::vector<Neighbor>& found) {
+    points.assign(1, i);
+    for (const Neighbor& nb : found) points.push_back(static_cast<int32_t>(nb.index));
+    last_sq_dist = found.empty() ? -1 : found.back().sq_dist;
+  }
+};
+
+// Picks the `count` nearest of `found` and sorts them by (squared
+// distance, index).
+void keep_nearest_by_sorting(size_t count, std::vector<Neighbor>& found) {
+  if (found.size() > count) {
+    std::nth_element(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(count),
+                     found.end(), detail::Closer());
+    found.resize(count);
+  }
+  std::sort(found.begin(), found.end(), detail::Closer());
+}
+
+// Picks the `count` nearest of `found` (all candidates within `bound`, a
+// bound known to hold them) and sorts them by (squared distance, index).
+// The candidates are first spread into buckets of equal squared-distance
+// width, which keeps the (squared distance, index) order between buckets
+// (the bucket number never decreases with the distance), so only the few
+// candidates inside each bucket up to the count-th need comparing: on a
+// surface a bucket holds a handful of them.
+void keep_nearest(size_t count, double bound, std::vector<Neighbor>& found,
+                  std::vector<Neighbor>& scratch, std::vector<uint32_t>& starts) {
+  const size_t buckets = std::max<size_t>(1, found.size() / 2);
+  const double scale = static_cast<double>(buckets) / bound;
+  if (!(scale < std::numeric_limits<double>::infinity())) {
+    keep_nearest_by_sorting(count, found);
+    return;
+  }
+  const auto bucket_of = [&](double sq_dist) {
+    return std::min(buckets - 1, static_cast<size_t>(sq_dist * scale));
+  };
+  starts.assign(buckets + 1, 0);
+  for (const Neighbor& nb : found) ++starts[bucket_of(nb.sq_dist) + 1];
+  for (size_t b = 0; b < buckets; ++b) starts[b + 1] += starts[b];
+  scratch.resize(found.size());
+  for (const Neighbor& nb : found) scratch[starts[bucket_of(nb.sq_dist)]++] = nb;
+  // starts[b] is now where bucket b ends; sort the buckets that hold the
+  // first `count`.
+  size_t begin = 0;
+  for (size_t b = 0; b < buckets && begin < count; ++b) {
+    const size_t end = starts[b];
+    for (size_t j = begin + 1; j < end; ++j) {
+      const Neighbor moving = scratch[j];
+      size_t k = j;
+      for (; k > begin && detail::Closer()(moving, scratch[k - 1]); --k) scratch[k] = scratch[k - 1];
+      scratch[k] = moving;
+    }
+    begin = end;
+  }
+  scratch.resize(std::min(count, scratch.size()));
+  found.swap(scratch);
+}
+
+// The `count` points nearest to point i within `sq_radius`, by (squared
+// distance, index). Queries come in spatial order, so the previous query's
+// answer is a good guess. Every point within a bound that holds at least
+// `count` points is collected without ordering, then the nearest `count` are
+// picked and sorted: the same answer as a best-first search, with no heap
+// kept while searching. The bound tried first is the previous query's
+// count-th distance, widened a little; when that holds too few points, the
+// farthest of the previous query's points from i (at least `count` points
+// other than i) bounds the answer for sure. Without a full previous answer
+// the search is best-first.
+void nearest_seeded(const PointIndex<float>& index, const float* xyz, int32_t i, double sq_radius,
+                    size_t count, QuerySeeds& seeds, std::vector<Neighbor>& found) {
   const float* p = xyz + 3 * static_cast<int64_t>(i);
   found.clear();
-  if (searched(xyz, active, i))
-    index.nearest(
-        p, NeighborQuery{static_cast<size_t>(k - 1), std::numeric_limits<double>::infinity(), i},
-        found);
+  if (seeds.points.size() < count + 1) {
+    index.nearest(p, NeighborQuery{count, sq_radius, i}, found);
+    return;
+  }
+  double bound = std::min(seeds.last_sq_dist * kGuessWidening, sq_radius);
+  index.within(p, bound, i, found);
+  // Fewer than `count` within the first bound is the whole answer only when
+  // that bound is the radius.
+  if (found.size() < count && bound < sq_radius) {
+    bound = 0;
+    for (int32_t s : seeds.points) {
+      if (s != i) bound = std::max(bound, detail::squared_distance(p, xyz + 3 * static_cast<int64_t>(s)));
+    }
+    bound = std::min(bound, sq_radius);
+    found.clear();
+    index.within(p, bound, i, found);
+  }
+  keep_nearest(count, bound, found, seeds.scratch, seeds.starts);
+}
+
+// Row i of the k-NN table (see knn_table); `seeds` as for nearest_seeded.
+void fill_knn_row(const PointIndex<float>& index, const float* xyz, const char* active, int32_t i,
+                  int32_t k, std::vector<Neighbor>& found, QuerySeeds& seeds, int32_t* row) {
+  found.clear();
+  if (searched(xyz, active, i)) {
+    nearest_seeded(index, xyz, i, std::numeric_limits<double>::infinity(),
+                   static_cast<size_t>(k - 1), seeds, found);
+    seeds.keep(i, found);
+  }
   row[0] = i;
   int32_t filled = 1;
   for (const Neighbor& nb : found) row[filled++] = static_cast<int32_t>(nb.index);
@@ -50,15 +162,18 @@ void fill_knn_row(const PointIndex<float>& index, const float* xyz, const char* 
 }
 
 // Appends the list of point i to `out` and returns whether the cap cut it.
+// `seeds` holds the previous query's point and answer on entry, i's on return
+// (see nearest_seeded).
 bool append_candidates(const PointIndex<float>& index, const float* xyz, const char* active,
                        int32_t i, double sq_radius, int32_t cap, std::vector<Neighbor>& found,
-                       std::vector<int32_t>& out) {
-  const float* p = xyz + 3 * static_cast<int64_t>(i);
+                       QuerySeeds& seeds, std::vector<int32_t>& out) {
   found.clear();
   // One more than fits is asked for, so that a cut list can be told apart from
   // one that fits exactly.
-  if (searched(xyz, active, i))
-    index.nearest(p, NeighborQuery{static_cast<size_t>(cap), sq_radius, i}, found);
+  if (searched(xyz, active, i)) {
+    nearest_seeded(index, xyz, i, sq_radius, static_cast<size_t>(cap), seeds, found);
+    seeds.keep(i, found);
+  }
   const bool cut = found.size() >= static_cast<size_t>(cap);
   if (cut) found.resize(static_cast<size_t>(cap) - 1);
   out.push_back(i);
@@ -102,16 +217,18 @@ SearchedLists search_candidate_blocks(const PointIndex<float>& index, const floa
 #pragma omp parallel num_threads(thread_count(threads))
   {
     std::vector<Neighbor> found;
+    QuerySeeds seeds;
 #pragma omp for schedule(dynamic, 1)
     for (int64_t b = 0; b < block_count; ++b) {
       ListBlock& block = searched.blocks[static_cast<size_t>(b)];
+      seeds.clear();
       try {
         for (int64_t s = b * kListBlock; s < std::min(n, (b + 1) * kListBlock); ++s) {
           const size_t i = static_cast<size_t>(order[static_cast<size_t>(s)]);
           const size_t before = block.indices.size();
           searched.start_in_block[i] = static_cast<int64_t>(before);
           block.capped += append_candidates(index, xyz, active, static_cast<int32_t>(i), sq_radius,
-                                            cap, found, block.indices);
+                                            cap, found, seeds, block.indices);
           counts[i] = static_cast<int32_t>(block.indices.size() - before);
         }
       } catch (...) {
@@ -145,46 +262,57 @@ void point_into_indices(CandidateLists& lists) {
 
 }  // namespace
 
-KnnTable knn_table(const float* xyz, int32_t n, int32_t k, int threads, const char* active) {
+namespace {
+
+void check_knn_arguments(const float* xyz, int32_t n, int32_t k) {
   check_cloud(xyz, n);
   if (k < 0) throw std::invalid_argument("negative neighbour count");
+}
+
+void check_list_arguments(const float* xyz, int32_t n, float radius, int32_t cap) {
+  check_cloud(xyz, n);
+  if (!(radius >= 0.0f)) throw std::invalid_argument("negative or NaN candidate radius");
+  if (cap < 1) throw std::invalid_argument("candidate cap below 1");
+}
+
+// The k-NN table of the points of `index`. A point whose candidate list
+// (when given) holds at least k entries takes its row from the list's first
+// k: the list is ordered the same way and everything outside its radius is
+// farther than everything in it. The others are searched.
+KnnTable knn_rows(const PointIndex<float>& index, const std::vector<int32_t>& order,
+                  const float* xyz, int32_t n, int32_t k, int threads, const char* active,
+                  const CandidateLists* lists) {
   KnnTable table;
   table.k = k;
   if (k == 0 || n == 0) return table;
   table.indices.resize(static_cast<size_t>(n) * static_cast<size_t>(k));
-  const PointIndex<float> index(xyz, n);
-  const std::vector<int32_t> order = query_order(index, xyz, n);
 #pragma omp parallel num_threads(thread_count(threads))
   {
     std::vector<Neighbor> found;
-    found.reserve(static_cast<size_t>(k));
+    QuerySeeds seeds;
 #pragma omp for schedule(dynamic, 256)
     for (int32_t s = 0; s < n; ++s) {
       const int32_t i = order[static_cast<size_t>(s)];
-      fill_knn_row(index, xyz, active, i, k, found,
-                   table.indices.data() + static_cast<size_t>(i) * static_cast<size_t>(k));
+      int32_t* row = table.indices.data() + static_cast<size_t>(i) * static_cast<size_t>(k);
+      if (lists != nullptr && lists->counts[static_cast<size_t>(i)] >= k) {
+        const int32_t* list = lists->pointers[static_cast<size_t>(i)];
+        std::copy(list, list + k, row);
+      } else {
+        fill_knn_row(index, xyz, active, i, k, found, seeds, row);
+      }
     }
   }
   return table;
 }
 
-CandidateLists candidate_lists(const float* xyz, int32_t n, float radius, int32_t cap,
-                               int threads, const char* active) {
-  check_cloud(xyz, n);
-  if (!(radius >= 0.0f)) throw std::invalid_argument("negative or NaN candidate radius");
-  if (cap < 1) throw std::invalid_argument("candidate cap below 1");
+CandidateLists lists_from_index(const PointIndex<float>& index, const std::vector<int32_t>& order,
+                                const float* xyz, int32_t n, float radius, int32_t cap,
+                                int threads, const char* active) {
   const double sq_radius = static_cast<double>(radius) * static_cast<double>(radius);
-
   CandidateLists lists;
   lists.counts.assign(static_cast<size_t>(n), 0);
-  std::vector<int32_t> order;
-  SearchedLists searched;
-  {
-    const PointIndex<float> index(xyz, n);
-    order = query_order(index, xyz, n);
-    searched =
-        search_candidate_blocks(index, xyz, active, order, sq_radius, cap, threads, lists.counts);
-  }
+  const SearchedLists searched =
+      search_candidate_blocks(index, xyz, active, order, sq_radius, cap, threads, lists.counts);
   lists.offsets.assign(static_cast<size_t>(n) + 1, 0);
   for (size_t i = 0; i < lists.counts.size(); ++i) {
     lists.offsets[i + 1] = lists.offsets[i] + lists.counts[i];
@@ -194,6 +322,38 @@ CandidateLists candidate_lists(const float* xyz, int32_t n, float radius, int32_
   gather_lists(searched, order, threads, lists);
   point_into_indices(lists);
   return lists;
+}
+
+}  // namespace
+
+KnnTable knn_table(const float* xyz, int32_t n, int32_t k, int threads, const char* active) {
+  check_knn_arguments(xyz, n, k);
+  if (k == 0 || n == 0) {
+    KnnTable empty;
+    empty.k = k;
+    return empty;
+  }
+  const PointIndex<float> index(xyz, n);
+  return knn_rows(index, query_order(index, xyz, n), xyz, n, k, threads, active, nullptr);
+}
+
+CandidateLists candidate_lists(const float* xyz, int32_t n, float radius, int32_t cap,
+                               int threads, const char* active) {
+  check_list_arguments(xyz, n, radius, cap);
+  const PointIndex<float> index(xyz, n);
+  return lists_from_index(index, query_order(index, xyz, n), xyz, n, radius, cap, threads, active);
+}
+
+NeighbourTables neighbour_tables(const float* xyz, int32_t n, int32_t k, float radius, int32_t cap,
+                                 int threads, const char* active) {
+  check_knn_arguments(xyz, n, k);
+  check_list_arguments(xyz, n, radius, cap);
+  const PointIndex<float> index(xyz, n);
+  const std::vector<int32_t> order = query_order(index, xyz, n);
+  NeighbourTables tables;
+  tables.lists = lists_from_index(index, order, xyz, n, radius, cap, threads, active);
+  tables.knn = knn_rows(index, order, xyz, n, k, threads, active, &tables.lists);
+  return tables;
 }
 
 CandidateLists::CandidateLists(const CandidateLists& other)

@@ -112,6 +112,32 @@ class BoundedNeighbors {
   double search_bound_;
 };
 
+// Collects every point within a fixed bound, unordered.
+class PointsWithin {
+ public:
+  PointsWithin(double max_sq_dist, int64_t exclude, const std::vector<int64_t>& ids,
+               std::vector<Neighbor>& out)
+      : max_sq_dist_(max_sq_dist), exclude_(exclude), ids_(ids), out_(out),
+        search_bound_(widened(max_sq_dist)) {}
+
+  double worstDist() const { return search_bound_; }
+  bool full() const { return false; }
+
+  template <typename Accessor>
+  bool addPoint(double sq_dist, Accessor compact_index) {
+    const int64_t index = ids_[static_cast<size_t>(compact_index)];
+    if (sq_dist <= max_sq_dist_ && index != exclude_) out_.push_back(Neighbor{sq_dist, index});
+    return true;
+  }
+
+ private:
+  double max_sq_dist_;
+  int64_t exclude_;
+  const std::vector<int64_t>& ids_;
+  std::vector<Neighbor>& out_;
+  double search_bound_;
+};
+
 constexpr size_t kLeafSize = 16;
 
 }  // namespace
@@ -183,6 +209,14 @@ void PointIndex<T>::nearest(const T* position, const NeighborQuery& query,
   if (!result.full() && query.max_sq_dist == std::numeric_limits<double>::infinity())
     add_infinitely_far(impl_->cloud, position, result);
   result.sort();
+}
+
+template <typename T>
+void PointIndex<T>::within(const T* position, double max_sq_dist, int64_t exclude,
+                           std::vector<Neighbor>& out) const {
+  if (!impl_->tree || !(max_sq_dist >= 0)) return;
+  PointsWithin result(max_sq_dist, exclude, impl_->cloud.ids, out);
+  impl_->tree->findNeighbors(result, position, nanoflann::SearchParams());
 }
 
 template class PointIndex<float>;

@@ -63,6 +63,12 @@ class PointIndex {
   // The result is exact: it equals a brute-force scan. `out` is overwritten.
   void nearest(const T* position, const NeighborQuery& query, std::vector<Neighbor>& out) const;
 
+  // Every point within `max_sq_dist` (inclusive) of `position` other than
+  // `exclude`, in no particular order, appended to `out`. For a search whose
+  // answer is known to lie within a bound: no ordering work while searching.
+  void within(const T* position, double max_sq_dist, int64_t exclude,
+              std::vector<Neighbor>& out) const;
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;

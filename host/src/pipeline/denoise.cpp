@@ -67,9 +67,10 @@ PassInput prepare_pass(const std::vector<double>& positions, const DenoiseOption
   in.points = recentred_floats(positions);
   const int32_t m = static_cast<int32_t>(positions.size() / 3);
   const int32_t k = std::min<int32_t>(o.k, m);
-  in.knn = knn_table(in.points.data(), m, k, o.threads);
   const float radius = preselect_radius(static_cast<float>(preselect));
-  in.lists = candidate_lists(in.points.data(), m, radius, o.list_cap, o.threads);
+  NeighbourTables tables = neighbour_tables(in.points.data(), m, k, radius, o.list_cap, o.threads);
+  in.knn = std::move(tables.knn);
+  in.lists = std::move(tables.lists);
   in.degenerate.assign(static_cast<size_t>(m), 0);
 #pragma omp parallel for schedule(static)
   for (int32_t i = 0; i < m; ++i) {

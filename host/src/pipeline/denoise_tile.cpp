@@ -105,10 +105,11 @@ Neighbourhoods find_neighbourhoods(const TileRegion& r, const PassSettings& s, i
     nb.active[l] = distance_to_box(&r.xyz[3 * l], r) <= reach;
   }
   const int32_t n = static_cast<int32_t>(m);
-  nb.knn = knn_table(nb.points.data(), n, s.k, threads, nb.active.data());
+  NeighbourTables tables = neighbour_tables(nb.points.data(), n, s.k, s.list_radius, s.list_cap,
+                                            threads, nb.active.data());
+  nb.knn = std::move(tables.knn);
+  nb.lists = std::move(tables.lists);
   check_frame_rows(r, nb, slack);
-  nb.lists = candidate_lists(nb.points.data(), n, s.list_radius, s.list_cap, threads,
-                             nb.active.data());
   return nb;
 }
 
