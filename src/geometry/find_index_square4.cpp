@@ -17,8 +17,10 @@ inline float bound(int32_t multiplier, float size, float centre) {
   return static_cast<float>(multiplier) * size + centre;
 }
 
-inline bool strictly_inside(float lower, float value, float upper) {
-  return lower < value && value < upper;
+// Evaluates both comparisons: the passes below append without branching on
+// the outcome, which is mostly unpredictable.
+inline int32_t strictly_inside(float lower, float value, float upper) {
+  return static_cast<int32_t>(lower < value) & static_cast<int32_t>(value < upper);
 }
 
 }  // namespace
@@ -36,14 +38,20 @@ extern "C" void find_index_square4(const float *coords, int32_t count, int32_t d
   const float *zs = coords + 2 * static_cast<int64_t>(count);
   const float cx = xs[center], cy = ys[center], cz = zs[center];
 
+  // Each pass writes every candidate at the next free place and advances
+  // only past those inside; the place written is never beyond the one read.
   // Pass over x: collect positions in order.
   const float lower_x = bound(mult[0], half_size, cx);
   const float upper_x = bound(mult[3], half_size, cx);
   int32_t found = 0;
   for (int32_t p = 0; p < count; ++p) {
-    if (strictly_inside(lower_x, xs[p], upper_x)) selected[found++] = p;
+    selected[found] = p;
+    found += strictly_inside(lower_x, xs[p], upper_x);
   }
-  if (found == 0) return;
+  if (found == 0) {
+    selected[0] = -1;
+    return;
+  }
 
   // Pass over y, compacting in place.
   const float lower_y = bound(mult[1], half_size, cy);
@@ -51,7 +59,8 @@ extern "C" void find_index_square4(const float *coords, int32_t count, int32_t d
   int32_t kept = 0;
   for (int32_t k = 0; k < found; ++k) {
     const int32_t p = selected[k];
-    if (strictly_inside(lower_y, ys[p], upper_y)) selected[kept++] = p;
+    selected[kept] = p;
+    kept += strictly_inside(lower_y, ys[p], upper_y);
   }
   if (kept == 0) return;
 
@@ -61,7 +70,8 @@ extern "C" void find_index_square4(const float *coords, int32_t count, int32_t d
   int32_t out = 0;
   for (int32_t k = 0; k < kept; ++k) {
     const int32_t p = selected[k];
-    if (strictly_inside(lower_z, zs[p], upper_z)) selected[out++] = p + 1;
+    selected[out] = p + 1;
+    out += strictly_inside(lower_z, zs[p], upper_z);
   }
   *num_selected = out;
 }
