@@ -220,10 +220,12 @@ ICI3D_API void ici3d_denoise_with_progress(
  * @param[in]  points          3*n float.
  * @param[out] denoised_points 3*n float.
  *
- * Working memory: 4*n*max_selected int32 plus about 50 floats per point. If it
- * cannot be allocated, denoised_points receives a copy of points and
- * noise_sigma is left unchanged. n < 1 touches nothing. Results are
- * bit-identical whatever the number of threads.
+ * Working memory: the members of every accepted window (at most the
+ * candidate count + 3 int32 per point: the four quadrants of a list are
+ * disjoint), about 54 four-byte values per point, and 4*max_selected int32
+ * per thread. If it cannot be allocated, denoised_points receives a copy of
+ * points and noise_sigma is left unchanged. n < 1 touches nothing. Results
+ * are bit-identical whatever the number of threads.
  */
 ICI3D_API void main_loop3_parallel(int32_t *const *ici_neighbors,
                                    const int32_t *ici_neighbor_counts,
