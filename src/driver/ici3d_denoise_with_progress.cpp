@@ -22,10 +22,12 @@ void copy_input(const float *points, int32_t n, float *denoised_points) {
   }
 }
 
-// Frames of all points, in index order; record i is stored transposed so
-// that row k of the stored matrix is eigenvector k.
+// Frames of all points; record i is stored transposed so that row k of the
+// stored matrix is eigenvector k. Each frame depends only on its own
+// neighbours, so the points are shared among the threads.
 void compute_frames(const float *points, const int32_t *neighbor_table, int32_t n, int32_t K,
                     float *frame_matrices, int32_t *axis_order) {
+#pragma omp parallel for schedule(dynamic, 1024)
   for (int32_t i = 0; i < n; ++i) {
     int32_t axes[3];
     float frame[9];

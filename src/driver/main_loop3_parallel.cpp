@@ -1,5 +1,6 @@
 #include <omp.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -34,6 +35,7 @@ struct WorkArrays {
   // smallest and largest point index in them: the spreading looks at point
   // i's windows only when they reach into the points it is summing for.
   const int32_t **window_rows = nullptr;  // [i]
+  float *plane_weights = nullptr;         // [4i + d], of the kept windows
   int32_t *member_lo = nullptr;           // [i]
   int32_t *member_hi = nullptr;           // [i]
 
@@ -50,11 +52,13 @@ struct WorkArrays {
     contribution_counts = alloc<float>(n);
     fused_points = alloc<float>(3 * n);
     window_rows = alloc<const int32_t *>(n);
+    plane_weights = alloc<float>(4 * n);
     member_lo = alloc<int32_t>(n);
     member_hi = alloc<int32_t>(n);
     return selected_counts && direction_fits && direction_estimates && direction_sigmas &&
            normal_matrix_sums && normal_rhs_sums && weight_sums && sigma_sq_sums &&
-           contribution_counts && fused_points && window_rows && member_lo && member_hi;
+           contribution_counts && fused_points && window_rows && plane_weights && member_lo &&
+           member_hi;
   }
   ~WorkArrays() {
     std::free(selected_counts);
@@ -68,6 +72,7 @@ struct WorkArrays {
     std::free(contribution_counts);
     std::free(fused_points);
     std::free(window_rows);
+    std::free(plane_weights);
     std::free(member_lo);
     std::free(member_hi);
   }
@@ -81,10 +86,13 @@ struct WorkArrays {
 
 void initialise(WorkArrays &w, std::size_t n, const float *noise_sigma, const float *points,
                 float *denoised_points) {
-  std::memset(w.normal_matrix_sums, 0, 9 * n * sizeof(float));
-  std::memset(w.normal_rhs_sums, 0, 3 * n * sizeof(float));
-  std::memset(w.fused_points, 0, 3 * n * sizeof(float));
-  for (std::size_t i = 0; i < n; ++i) {
+  const int64_t count = static_cast<int64_t>(n);
+#pragma omp parallel for schedule(static)
+  for (int64_t p = 0; p < count; ++p) {
+    const std::size_t i = idx(p);
+    std::memset(w.normal_matrix_sums + 9 * i, 0, 9 * sizeof(float));
+    std::memset(w.normal_rhs_sums + 3 * i, 0, 3 * sizeof(float));
+    for (std::size_t c = 0; c < 3; ++c) w.fused_points[c * n + i] = 0.0f;
     w.weight_sums[i] = 0.0f;
     w.sigma_sq_sums[i] = 0.0f;
     w.contribution_counts[i] = 0.0f;
@@ -150,22 +158,42 @@ int32_t kept_length(const WorkArrays &w, std::size_t i, int64_t d, int32_t max_s
   return m > 0 && m <= max_selected ? m : 0;
 }
 
-// Moves the accepted rows of point i from the scratch into the arena and
-// records where they are and which points they reach. False when out of memory.
-bool keep_windows(WorkArrays &w, std::size_t i, int32_t n, const int32_t *scratch,
-                  int32_t max_selected, RowArena &arena) {
+// What phase 1 reads besides the working arrays.
+struct PassInputs {
+  int32_t n;
+  int32_t max_selected;
+  const float *frame_matrices;
+  const int32_t *axis_order;
+  const float *noise_sigma;
+  const float *points;
+};
+
+// Moves the accepted rows of point i from the scratch into the arena,
+// records where they are and which points they reach, and weighs each
+// accepted plane by its window (while the window's points are in cache).
+// False when out of memory.
+bool keep_windows(WorkArrays &w, std::size_t i, const PassInputs &in, const int32_t *scratch,
+                  RowArena &arena) {
   int32_t lengths[4];
   std::size_t total = 0;
   for (int64_t d = 0; d < 4; ++d) {
-    lengths[d] = kept_length(w, i, d, max_selected);
+    lengths[d] = kept_length(w, i, d, in.max_selected);
     total += idx(lengths[d]);
   }
-  int32_t lo = n, hi = -1;
+  int32_t lo = in.n, hi = -1;
   int32_t *kept = total > 0 ? arena.take(total) : nullptr;
   if (total > 0 && kept == nullptr) return false;
   w.window_rows[i] = kept;
-  for (int64_t d = 0; d < 4; ++d) {
-    const int32_t *row = scratch + layout::selected_row(0, d, max_selected);
+  for (int32_t d = 0; d < 4; ++d) {
+    const int32_t *row = scratch + layout::selected_row(0, d, in.max_selected);
+    ici3d::internal::Plane plane;
+    if (lengths[d] > 0 &&
+        ici3d::internal::direction_plane(static_cast<int32_t>(i), d, in.frame_matrices,
+                                         in.axis_order, w.direction_fits, w.direction_estimates,
+                                         lengths[d], in.max_selected, plane)) {
+      w.plane_weights[layout::selected_count(static_cast<int64_t>(i), d)] =
+          ici3d::internal::plane_weight(plane, row, lengths[d], in.points, in.noise_sigma);
+    }
     for (int32_t k = 0; k < lengths[d]; ++k) {
       const int32_t j = row[k];
       lo = j < lo ? j : lo;
@@ -183,26 +211,25 @@ bool keep_windows(WorkArrays &w, std::size_t i, int32_t n, const int32_t *scratc
 // ascending, directions ascending, members in row order), so each point's
 // sums are formed with the same additions in the same order whichever
 // thread owns it and however the points are split.
-void spread_into(const WorkArrays &w, int32_t first, int32_t last, int32_t n,
-                 int32_t max_selected, const float *frame_matrices, const int32_t *axis_order,
-                 const float *noise_sigma, const float *points) {
+void spread_into(const WorkArrays &w, int32_t first, int32_t last, const PassInputs &in) {
   const ici3d::internal::SpreadSums sums{w.normal_matrix_sums, w.normal_rhs_sums, w.weight_sums,
                                          w.sigma_sq_sums, w.contribution_counts};
-  for (int32_t i = 0; i < n; ++i) {
+  for (int32_t i = 0; i < in.n; ++i) {
     const std::size_t ii = idx(i);
     if (w.member_hi[ii] < first || w.member_lo[ii] >= last) continue;
     const int32_t *row = w.window_rows[ii];
     for (int32_t d = 0; d < 4; ++d) {
-      const int32_t length = kept_length(w, ii, d, max_selected);
-      ici3d::internal::PlaneContribution plane;
+      const int32_t length = kept_length(w, ii, d, in.max_selected);
+      ici3d::internal::Plane plane;
       if (length > 0 &&
-          ici3d::internal::plane_contribution(i, d, frame_matrices, axis_order, w.direction_fits,
-                                              row, length, max_selected, n, noise_sigma,
-                                              w.direction_estimates, points, w.direction_sigmas,
-                                              plane)) {
+          ici3d::internal::direction_plane(i, d, in.frame_matrices, in.axis_order,
+                                           w.direction_fits, w.direction_estimates, length,
+                                           in.max_selected, plane)) {
+        const ici3d::internal::PlaneContribution contribution = ici3d::internal::plane_contribution(
+            plane, w.plane_weights[layout::selected_count(i, d)], i, d, in.n, w.direction_sigmas);
         for (int32_t k = 0; k < length; ++k) {
           const int32_t j = row[k];
-          if (j >= first && j < last) ici3d::internal::add_contribution(plane, idx(j), sums);
+          if (j >= first && j < last) ici3d::internal::add_contribution(contribution, idx(j), sums);
         }
       }
       row += length;
@@ -314,8 +341,13 @@ void ici3d::internal::run_main_loop(int32_t *const *ici_neighbors,
   initialise(w, nn, noise_sigma, points, denoised_points);
   ici3d::internal::ProgressReporter reporter(progress, user, n);
 
+  const PassInputs inputs{n, max_selected, frame_matrices, axis_order, noise_sigma, points};
+
   // Phase 1: the ICI estimate of every point, in parallel. Each thread
-  // estimates into four full rows and keeps the accepted windows.
+  // estimates into four full rows and keeps the accepted windows. Points
+  // differ in work (windows stop growing at different scales) and nothing
+  // depends on which thread takes which point, so they are handed out in
+  // small chunks.
   std::atomic<bool> out_of_memory{false};
   const std::size_t row_entries = 4 * idx(max_selected > 0 ? max_selected : 0);
 #pragma omp parallel num_threads(threads)
@@ -323,7 +355,7 @@ void ici3d::internal::run_main_loop(int32_t *const *ici_neighbors,
     int32_t *scratch = static_cast<int32_t *>(std::malloc((row_entries > 0 ? row_entries : 1) * sizeof(int32_t)));
     RowArena &arena = arenas[idx(omp_get_thread_num())];
     if (scratch == nullptr) out_of_memory = true;
-#pragma omp for schedule(static)
+#pragma omp for schedule(dynamic, 256)
     for (int32_t i = 0; i < n; ++i) {
       if (out_of_memory.load(std::memory_order_relaxed)) continue;
       for (int64_t d = 0; d < 4; ++d) w.selected_counts[layout::selected_count(i, d)] = 1;
@@ -333,7 +365,7 @@ void ici3d::internal::run_main_loop(int32_t *const *ici_neighbors,
           ici_neighbor_counts[i], max_selected, w.selected_counts, self_pos, num_scales,
           base_size, w.direction_sigmas, w.direction_estimates, w.direction_fits, scratch, gamma,
           preselect_size, scale_ratio, size_norm);
-      if (!keep_windows(w, idx(i), n, scratch, max_selected, arena)) out_of_memory = true;
+      if (!keep_windows(w, idx(i), inputs, scratch, arena)) out_of_memory = true;
       reporter.point_done();
     }
     std::free(scratch);
@@ -343,14 +375,16 @@ void ici3d::internal::run_main_loop(int32_t *const *ici_neighbors,
     return;
   }
 
-  // Phase 2: the planes of the accepted windows go to their members. Each
-  // thread sums for its own block of points (see spread_into), so the sums
-  // are those of one thread adding in point order.
-#pragma omp parallel num_threads(threads)
-  {
-    const int64_t team = omp_get_num_threads(), t = omp_get_thread_num();
-    spread_into(w, static_cast<int32_t>(n * t / team), static_cast<int32_t>(n * (t + 1) / team),
-                n, max_selected, frame_matrices, axis_order, noise_sigma, points);
+  // Phase 2: the planes of the accepted windows go to their members. The
+  // points are cut into a few blocks per thread and each block's sums are
+  // formed on its own (see spread_into), so they are those of one thread
+  // adding in point order. A window reaching into several blocks has its
+  // plane formed once per block, from the weight phase 1 stored.
+  const int64_t blocks = std::min<int64_t>(n, static_cast<int64_t>(threads));
+#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
+  for (int64_t b = 0; b < blocks; ++b) {
+    spread_into(w, static_cast<int32_t>(n * b / blocks), static_cast<int32_t>(n * (b + 1) / blocks),
+                inputs);
   }
 
   // Phase 3: the fusion of the four directions and the regularised solve of

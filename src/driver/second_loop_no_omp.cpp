@@ -10,11 +10,7 @@ namespace {
 namespace layout = ici3d::layout;
 
 using ici3d::internal::idx;
-
-struct Plane {
-  float normal[3];    // unit normal in global coordinates
-  float estimate[3];  // the point the plane passes through
-};
+using ici3d::internal::Plane;
 
 // Fit record (local axes) to a global unit normal: reorder into frame-row
 // order, rotate through the frame, normalise with a double-precision length.
@@ -34,10 +30,12 @@ void global_unit_normal(const float *frame, const int32_t *axes, const float *fi
   normal[2] = gz / length;
 }
 
+}  // namespace
+
 // Weight of the plane from the window's mean squared residual R and mean
 // noise variance S: 1 / max(R - 0.75 S, sqrt(2/m) S)^2.
-float plane_weight(const Plane &plane, const int32_t *members, int32_t m, const float *points,
-                   const float *noise_sigma) {
+float ici3d::internal::plane_weight(const Plane &plane, const int32_t *members, int32_t m,
+                                    const float *points, const float *noise_sigma) {
   const float *e = plane.estimate;
   const float *nv = plane.normal;
   const double md = static_cast<double>(m);
@@ -62,26 +60,24 @@ float plane_weight(const Plane &plane, const int32_t *members, int32_t m, const 
   return (1.0f / x) * (1.0f / x);
 }
 
-}  // namespace
-
-bool ici3d::internal::plane_contribution(int32_t i, int32_t d, const float *frame_matrices,
-                                         const int32_t *axis_order, const float *direction_fits,
-                                         const int32_t *members, int32_t m, int32_t max_selected,
-                                         int32_t n, const float *noise_sigma,
-                                         const float *direction_estimates, const float *points,
-                                         const float *direction_sigmas, PlaneContribution &out) {
+bool ici3d::internal::direction_plane(int32_t i, int32_t d, const float *frame_matrices,
+                                      const int32_t *axis_order, const float *direction_fits,
+                                      const float *direction_estimates, int32_t m,
+                                      int32_t max_selected, Plane &out) {
   const int64_t ii = i;
   const int32_t *axes = axis_order + 3 * idx(ii);
   // An empty window, one longer than its row, or a broken axis order
   // contributes nothing.
   if (m <= 0 || m > max_selected || !ici3d::internal::is_axis_permutation(axes)) return false;
-
-  Plane plane;
   global_unit_normal(frame_matrices + 9 * idx(ii), axes, direction_fits + layout::direction_fit(ii, d),
-                     plane.normal);
-  for (int c = 0; c < 3; ++c) plane.estimate[c] = direction_estimates[layout::direction_estimate(ii, c, d)];
-  const float w = plane_weight(plane, members, m, points, noise_sigma);
+                     out.normal);
+  for (int c = 0; c < 3; ++c) out.estimate[c] = direction_estimates[layout::direction_estimate(ii, c, d)];
+  return true;
+}
 
+ici3d::internal::PlaneContribution ici3d::internal::plane_contribution(
+    const Plane &plane, float w, int32_t i, int32_t d, int32_t n, const float *direction_sigmas) {
+  PlaneContribution out;
   const float nx = plane.normal[0], ny = plane.normal[1], nz = plane.normal[2];
   const float xx = nx * nx, xy = ny * nx, xz = nx * nz;
   const float yy = ny * ny, yz = ny * nz, zz = nz * nz;
@@ -92,9 +88,9 @@ bool ici3d::internal::plane_contribution(int32_t i, int32_t d, const float *fram
   out.rhs[1] = ((ex * xy + ey * yy) + ez * yz) * w;
   out.rhs[2] = ((ex * xz + ey * yz) + ez * zz) * w;
   out.weight = w;
-  const double sigma_e = static_cast<double>(direction_sigmas[layout::direction_sigma(ii, d, n)]);
+  const double sigma_e = static_cast<double>(direction_sigmas[layout::direction_sigma(i, d, n)]);
   out.sigma_sq = sigma_e * sigma_e;
-  return true;
+  return out;
 }
 
 extern "C" void second_loop_no_omp(int32_t i, int32_t d, const float *frame_matrices,
@@ -106,18 +102,17 @@ extern "C" void second_loop_no_omp(int32_t i, int32_t d, const float *frame_matr
                                    float *normal_matrix_sums, float *normal_rhs_sums,
                                    float *weight_sums, float *sigma_sq_sums,
                                    float *contribution_counts) {
-  const int64_t ii = i;
-  const int32_t m = selected_counts[layout::selected_count(ii, d)];
-  // The row is only looked at when the window fits it.
-  const int32_t *members =
-      m > 0 && m <= max_selected ? selected_neighbors + layout::selected_row(ii, d, max_selected)
-                                 : nullptr;
-  ici3d::internal::PlaneContribution plane;
-  if (!ici3d::internal::plane_contribution(i, d, frame_matrices, axis_order, direction_fits,
-                                           members, m, max_selected, n, noise_sigma,
-                                           direction_estimates, points, direction_sigmas, plane))
+  namespace internal = ici3d::internal;
+  const int32_t m = selected_counts[layout::selected_count(i, d)];
+  Plane plane;
+  if (!internal::direction_plane(i, d, frame_matrices, axis_order, direction_fits,
+                                 direction_estimates, m, max_selected, plane))
     return;
-  const ici3d::internal::SpreadSums sums{normal_matrix_sums, normal_rhs_sums, weight_sums,
-                                         sigma_sq_sums, contribution_counts};
-  for (int32_t k = 0; k < m; ++k) ici3d::internal::add_contribution(plane, idx(members[k]), sums);
+  const int32_t *members = selected_neighbors + layout::selected_row(i, d, max_selected);
+  const float w = internal::plane_weight(plane, members, m, points, noise_sigma);
+  const internal::PlaneContribution contribution =
+      internal::plane_contribution(plane, w, i, d, n, direction_sigmas);
+  const internal::SpreadSums sums{normal_matrix_sums, normal_rhs_sums, weight_sums, sigma_sq_sums,
+                                  contribution_counts};
+  for (int32_t k = 0; k < m; ++k) internal::add_contribution(contribution, idx(members[k]), sums);
 }

@@ -8,6 +8,11 @@
 
 namespace ici3d::internal {
 
+struct Plane {
+  float normal[3];    // unit normal in global coordinates
+  float estimate[3];  // the point the plane passes through
+};
+
 struct PlaneContribution {
   float matrix[9];  // w * n n^T, row-major
   float rhs[3];     // w * n n^T e
@@ -24,15 +29,22 @@ struct SpreadSums {
   float *contribution_counts;  // [j]
 };
 
-// The plane of direction d of point i over its window `members` (m entries).
-// False, and nothing to add, for an empty window, one longer than
-// max_selected, or a broken axis order.
-bool plane_contribution(std::int32_t i, std::int32_t d, const float *frame_matrices,
-                        const std::int32_t *axis_order, const float *direction_fits,
-                        const std::int32_t *members, std::int32_t m, std::int32_t max_selected,
-                        std::int32_t n, const float *noise_sigma, const float *direction_estimates,
-                        const float *points, const float *direction_sigmas,
-                        PlaneContribution &out);
+// The plane of direction d of point i, whose window has m members. False,
+// and nothing to spread, for an empty window, one longer than max_selected,
+// or a broken axis order.
+bool direction_plane(std::int32_t i, std::int32_t d, const float *frame_matrices,
+                     const std::int32_t *axis_order, const float *direction_fits,
+                     const float *direction_estimates, std::int32_t m, std::int32_t max_selected,
+                     Plane &out);
+
+// Weight of the plane from its window's `members` (m of them).
+float plane_weight(const Plane &plane, const std::int32_t *members, std::int32_t m,
+                   const float *points, const float *noise_sigma);
+
+// What each member receives from the plane of direction d of point i.
+PlaneContribution plane_contribution(const Plane &plane, float weight, std::int32_t i,
+                                     std::int32_t d, std::int32_t n,
+                                     const float *direction_sigmas);
 
 // Adds the plane into the sums of point j, in the order the sums expect.
 inline void add_contribution(const PlaneContribution &p, std::size_t j, const SpreadSums &s) {

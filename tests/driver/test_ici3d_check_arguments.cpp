@@ -1,3 +1,5 @@
+#include <omp.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -61,6 +63,40 @@ TEST(CheckArguments, EachProblemHasItsCode) {
     EXPECT_EQ(a.check(), c.code) << c.what;
     EXPECT_STRNE(ici3d_describe_argument_error(c.code), "unknown argument error") << c.what;
   }
+}
+
+// The lists are checked on several threads; the code is still the one of the
+// first spoiled list, whichever thread meets which list first.
+TEST(CheckArguments, FirstSpoiledListDecidesOnAnyThreadCount) {
+  const int32_t n = 40000;
+  std::vector<std::vector<int32_t>> lists(n);
+  for (int32_t i = 0; i < n; ++i) lists[i] = {i, (i + 1) % n};
+  std::vector<float> points(3 * n, 0.0f), noise(n, 0.1f), out(3 * n);
+  const auto check = [&](std::vector<int32_t> counts, int32_t max_selected) {
+    std::vector<int32_t *> pointers = ici3d::host::candidate_view(lists).pointers;
+    return ici3d_check_arguments(points.data(), n, noise.data(), 1, 2, pointers.data(), 1.0f, 1.0f,
+                                 1.5f, counts.data(), max_selected, 0, nullptr, 0, out.data());
+  };
+  const std::vector<int32_t> twos(n, 2);
+  for (int threads : {1, 2, 5}) {
+    omp_set_num_threads(threads);
+    lists[31000][1] = n;  // an index out of range ...
+    std::vector<int32_t> counts = twos;
+    counts[35000] = -1;  // ... before a bad count
+    EXPECT_EQ(check(counts, 2), ICI3D_ARGS_BAD_CANDIDATE_INDEX) << threads;
+    counts[35000] = 2;
+    counts[2] = -4;  // a bad count first
+    EXPECT_EQ(check(counts, 2), ICI3D_ARGS_BAD_CANDIDATE_LIST) << threads;
+    lists[31000][1] = 0;
+    counts[2] = 2;
+    EXPECT_EQ(check(counts, 2), ICI3D_ARGS_OK) << threads;
+    counts[39999] = 1;
+    counts[17] = 3;  // longer than the rows: the list is fine, max_selected is not
+    lists[17].push_back(0);
+    EXPECT_EQ(check(counts, 2), ICI3D_ARGS_MAX_SELECTED_SMALL) << threads;
+    lists[17].pop_back();
+  }
+  omp_set_num_threads(omp_get_num_procs());
 }
 
 TEST(CheckArguments, ValidOddities) {
