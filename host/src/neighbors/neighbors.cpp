@@ -78,10 +78,10 @@ void keep_nearest_by_sorting(size_t count, std::vector<Neighbor>& found) {
 // width, which keeps the (squared distance, index) order between buckets
 // (the bucket number never decreases with the distance), so only the few
 // candidates inside each bucket up to the count-th need comparing: on a
-// surface a bucket holds a handful of them.
+// surface a bucket holds about one.
 void keep_nearest(size_t count, double bound, std::vector<Neighbor>& found,
                   std::vector<Neighbor>& scratch, std::vector<uint32_t>& starts) {
-  const size_t buckets = std::max<size_t>(1, found.size() / 2);
+  const size_t buckets = std::max<size_t>(1, found.size());
   const double scale = static_cast<double>(buckets) / bound;
   if (!(scale < std::numeric_limits<double>::infinity())) {
     keep_nearest_by_sorting(count, found);
