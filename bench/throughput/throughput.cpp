@@ -17,6 +17,7 @@
 
 #include "ici3d.h"
 #include "ici3d_host/denoise.h"
+#include "ici3d_host/points.h"
 #include "pass_stages.h"
 #include "run_info.h"
 #include "shapes.h"
@@ -89,7 +90,15 @@ StageTimes time_stages(const std::vector<double>& noisy, const host::DenoiseRepo
   s.sigma = report.sigma;
   s.threads = o.threads;
   StageTimes t;
-  PassInputs in = pass_inputs(noisy, s);
+  // In the order the pipeline hands the library its points.
+  std::vector<size_t> all(noisy.size() / 3);
+  for (size_t i = 0; i < all.size(); ++i) all[i] = i;
+  std::vector<double> curve;
+  curve.reserve(noisy.size());
+  for (size_t i : host::space_filling_order(noisy, all)) {
+    curve.insert(curve.end(), &noisy[3 * i], &noisy[3 * i] + 3);
+  }
+  PassInputs in = pass_inputs(curve, s);
   const StageSeconds stages = time_pass_stages(in, s);
   t.knn = stages.knn;
   t.lists = stages.lists;
