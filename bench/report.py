@@ -285,9 +285,9 @@ def sweep_size_lines(rows, points):
 # Throughput and micro-benchmarks
 # ---------------------------------------------------------------------------
 
-STAGES = [("estimate_s", "spacing and noise estimates"), ("knn_s", "k-NN table"), ("lists_s", "candidate lists"), ("frames_s", "frames"),
-          ("estimates_s", "ICI estimates"), ("spreading_s", "spreading"),
-          ("solve_update_s", "fusion, solves, noise update")]
+STAGES = [("estimate_s", "spacing and noise estimates"), ("knn_s", "k-NN table"),
+          ("lists_s", "candidate lists"), ("frames_s", "frames"),
+          ("main_loop_s", "main loop (ICI estimates, spreading, solves)")]
 
 
 def throughput_markdown(rows):

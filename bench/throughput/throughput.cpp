@@ -60,24 +60,17 @@ Arguments parse_arguments(int argc, char** argv) {
 }
 
 struct StageTimes {
-  double knn = 0, lists = 0, frames = 0, main_loop = 0, estimates = 0, spreading = 0;
-  // Allocation, fusion, solves and noise update: what the main loop does
-  // besides the estimates and the spreading.
-  double rest() const {
-    const double r = main_loop - estimates - spreading;
-    return r > 0 ? r : 0;
-  }
+  double knn = 0, lists = 0, frames = 0, main_loop = 0;
   void keep_fastest(const StageTimes& o) {
     knn = std::min(knn, o.knn);
     lists = std::min(lists, o.lists);
     frames = std::min(frames, o.frames);
     main_loop = std::min(main_loop, o.main_loop);
-    estimates = std::min(estimates, o.estimates);
-    spreading = std::min(spreading, o.spreading);
   }
 };
 
-// The stages of one pass with the parameters the pipeline chose.
+// The stages of one pass with the parameters the pipeline chose, in the
+// order the pipeline hands the library its points.
 StageTimes time_stages(const std::vector<double>& noisy, const host::DenoiseReport& report) {
   const host::DenoiseOptions& o = report.effective;
   PassSettings s;
@@ -89,8 +82,6 @@ StageTimes time_stages(const std::vector<double>& noisy, const host::DenoiseRepo
   s.spacing = report.spacing;
   s.sigma = report.sigma;
   s.threads = o.threads;
-  StageTimes t;
-  // In the order the pipeline hands the library its points.
   std::vector<size_t> all(noisy.size() / 3);
   for (size_t i = 0; i < all.size(); ++i) all[i] = i;
   std::vector<double> curve;
@@ -100,26 +91,13 @@ StageTimes time_stages(const std::vector<double>& noisy, const host::DenoiseRepo
   }
   PassInputs in = pass_inputs(curve, s);
   const StageSeconds stages = time_pass_stages(in, s);
-  t.knn = stages.knn;
-  t.lists = stages.lists;
-  t.frames = stages.frames;
-  t.main_loop = stages.main_loop;
-
-  Stopwatch w;
-  const EstimateArrays e = run_estimates(in, s, kDetailGamma);
-  t.estimates = w.seconds();
-  SpreadSums sums;
-  w = Stopwatch();
-  run_spreading(in, s, e, sums);
-  t.spreading = w.seconds();
-  return t;
+  return StageTimes{stages.knn, stages.lists, stages.frames, stages.main_loop};
 }
 
 void print_header() {
   std::printf(
       "points,threads,total_s,estimate_s,neighbor_s,library_s,peak_rss_bytes,"
-      "rss_before_bytes,bytes_per_point,longest_list,knn_s,lists_s,frames_s,main_loop_s,"
-      "estimates_s,spreading_s,solve_update_s\n");
+      "rss_before_bytes,bytes_per_point,longest_list,knn_s,lists_s,frames_s,main_loop_s\n");
 }
 
 }  // namespace
@@ -159,10 +137,9 @@ int main(int argc, char** argv) {
     else t.keep_fastest(run);
   }
   const host::PassReport& pass = report.passes.at(0);
-  std::printf("%zu,%d,%.4f,%.4f,%.4f,%.4f,%zu,%zu,%.1f,%d,%.4f,%.4f,%.4f,%.4f,%.4f,%.4f,%.4f\n",
-              args.points, threads, report.total_seconds, report.estimate_seconds,
-              pass.neighbor_seconds, pass.library_seconds, peak, rss_before, per_point,
-              pass.longest_list, t.knn, t.lists, t.frames, t.main_loop, t.estimates, t.spreading,
-              t.rest());
+  std::printf("%zu,%d,%.4f,%.4f,%.4f,%.4f,%zu,%zu,%.1f,%d,%.4f,%.4f,%.4f,%.4f\n", args.points,
+              threads, report.total_seconds, report.estimate_seconds, pass.neighbor_seconds,
+              pass.library_seconds, peak, rss_before, per_point, pass.longest_list, t.knn, t.lists,
+              t.frames, t.main_loop);
   return 0;
 }
