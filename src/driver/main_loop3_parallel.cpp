@@ -185,10 +185,10 @@ bool keep_windows(WorkArrays &w, std::size_t i, const PassInputs &in, const int3
   if (total > 0 && kept == nullptr) return false;
   w.window_rows[i] = kept;
   for (int32_t d = 0; d < 4; ++d) {
+    if (lengths[d] == 0) continue;  // also every direction when max_selected < 1
     const int32_t *row = scratch + layout::selected_row(0, d, in.max_selected);
     ici3d::internal::Plane plane;
-    if (lengths[d] > 0 &&
-        ici3d::internal::direction_plane(static_cast<int32_t>(i), d, in.frame_matrices,
+    if (ici3d::internal::direction_plane(static_cast<int32_t>(i), d, in.frame_matrices,
                                          in.axis_order, w.direction_fits, w.direction_estimates,
                                          lengths[d], in.max_selected, plane)) {
       w.plane_weights[layout::selected_count(static_cast<int64_t>(i), d)] =

@@ -260,6 +260,10 @@ extern "C" void first_loop_omp(int32_t i, const float *frame_matrices, const int
   ici3d::internal::estimate_point(
       i, frame_matrices, axis_order, n, noise_sigma, points, list, count, max_selected,
       selected_counts, self_pos, num_scales, base_size, direction_sigmas, direction_estimates,
-      direction_fits, selected_neighbors + layout::selected_row(i, 0, max_selected), gamma,
+      direction_fits,
+      // Rows exist only for max_selected >= 1; nothing is written otherwise.
+      max_selected >= 1 ? selected_neighbors + layout::selected_row(i, 0, max_selected)
+                        : selected_neighbors,
+      gamma,
       preselect_size, scale_ratio, size_norm);
 }
