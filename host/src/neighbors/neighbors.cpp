@@ -24,8 +24,19 @@ constexpr int32_t kListBlock = 1024;
 
 // How much wider (in squared distance) than the previous query's answer the
 // first bound of a seeded search is: wide enough that it nearly always holds
-// enough points, narrow enough that few more are collected than kept.
-constexpr double kGuessWidening = 1.15;
+// enough points, narrow enough that few more are collected than kept. The
+// number of points in a ball fluctuates by about 1/sqrt(count), hence the
+// margin of 2.5 of those.
+double guess_widening(size_t count) {
+  return 1.0 + 2.5 / std::sqrt(static_cast<double>(std::max<size_t>(count, 1)));
+}
+
+// How much farther than a query's first bound the points gathered for it and
+// the queries after it reach: wider serves more queries from one gathering,
+// and makes each of them scan more points.
+constexpr double kNearbyReach = 1.5;
+// At most this many times the answer's size are gathered.
+constexpr size_t kNearbyMost = 16;
 
 int thread_count(int threads) { return threads > 0 ? threads : omp_get_max_threads(); }
 
@@ -41,17 +52,89 @@ bool searched(const float* xyz, const char* active, int32_t i) {
 }
 
 
+// Every indexed point within a reach of a centre, with its coordinates side
+// by side: the queries that follow in spatial order whose search ball lies
+// inside the reach scan these instead of walking the tree again.
+class NearbyPoints {
+ public:
+  void clear() { sq_reach_ = -1; }
+
+  // Whether the ball of squared radius sq_bound around p lies inside the
+  // reach, with a margin far above the rounding of the distances involved.
+  bool covers(const float* p, double sq_bound) const {
+    if (!(sq_reach_ >= 0)) return false;
+    const double apart = std::sqrt(detail::squared_distance(p, centre_));
+    return (apart + std::sqrt(sq_bound)) * (1 + 1e-9) <= std::sqrt(sq_reach_);
+  }
+
+  // Gathers the points within the reach of `centre`; false, and nothing
+  // kept, when they are more than `most` (a reach far wider than the
+  // answers, as around an isolated point, would make every later scan long).
+  bool gather(const PointIndex<float>& index, const float* xyz, const float* centre,
+              double sq_reach, size_t most) {
+    std::copy(centre, centre + 3, centre_);
+    within_.clear();
+    index.within(centre, sq_reach, -1, within_);
+    const size_t m = within_.size();
+    if (m > most) {
+      clear();
+      return false;
+    }
+    sq_reach_ = sq_reach;
+    ids_.resize(m);
+    x_.resize(m);
+    y_.resize(m);
+    z_.resize(m);
+    for (size_t j = 0; j < m; ++j) {
+      const int64_t id = within_[j].index;
+      const float* q = xyz + 3 * id;
+      ids_[j] = static_cast<int32_t>(id);
+      x_[j] = q[0];
+      y_[j] = q[1];
+      z_[j] = q[2];
+    }
+    return true;
+  }
+
+  // The points within sq_bound of p (inclusive), other than `exclude`, with
+  // their squared distances computed as everywhere else. Appends to `out`.
+  void within(const float* p, double sq_bound, int32_t exclude, std::vector<Neighbor>& out) const {
+    const double px = p[0], py = p[1], pz = p[2];
+    const size_t m = ids_.size();
+    size_t kept = out.size();
+    out.resize(kept + m);
+    for (size_t j = 0; j < m; ++j) {
+      const double dx = px - static_cast<double>(x_[j]);
+      const double dy = py - static_cast<double>(y_[j]);
+      const double dz = pz - static_cast<double>(z_[j]);
+      const double sq_dist = (dx * dx + dy * dy) + dz * dz;
+      out[kept] = Neighbor{sq_dist, ids_[j]};
+      kept += static_cast<size_t>(sq_dist <= sq_bound) & static_cast<size_t>(ids_[j] != exclude);
+    }
+    out.resize(kept);
+  }
+
+ private:
+  float centre_[3] = {0, 0, 0};
+  double sq_reach_ = -1;
+  std::vector<Neighbor> within_;
+  std::vector<int32_t> ids_;
+  std::vector<float> x_, y_, z_;
+};
+
 // What the previous query of a thread leaves for the next one: its point and
-// answer, when the answer was full.
+// answer, when the answer was full, and the points gathered around it.
 struct QuerySeeds {
   std::vector<int32_t> points;  // the point itself, then its `count` nearest
   double last_sq_dist = -1;     // squared distance of its count-th nearest
+  NearbyPoints nearby;
   // Working space of keep_nearest.
   std::vector<Neighbor> scratch;
   std::vector<uint32_t> starts;
   void clear() {
     points.clear();
     last_sq_dist = -1;
+    nearby.clear();
   }
   // Point i's answer, for the next query.
   void keep(int32_t i, const std::vector<Neighbor>& found) {
@@ -112,12 +195,25 @@ void keep_nearest(size_t count, double bound, std::vector<Neighbor>& found,
   found.swap(scratch);
 }
 
+// The points within sq_bound of p other than point i, from the gathered
+// points when they cover that ball, from the tree otherwise.
+void collect_within(const PointIndex<float>& index, const NearbyPoints& nearby, bool covered,
+                    const float* p, double sq_bound, int32_t i, std::vector<Neighbor>& found) {
+  if (covered) {
+    nearby.within(p, sq_bound, i, found);
+  } else {
+    index.within(p, sq_bound, i, found);
+  }
+}
+
 // The `count` points nearest to point i within `sq_radius`, by (squared
 // distance, index). Queries come in spatial order, so the previous query's
 // answer is a good guess. Every point within a bound that holds at least
 // `count` points is collected without ordering, then the nearest `count` are
 // picked and sorted: the same answer as a best-first search, with no heap
-// kept while searching. The bound tried first is the previous query's
+// kept while searching. The points within a somewhat wider reach are
+// gathered once and scanned by the queries after it while their balls stay
+// inside. The bound tried first is the previous query's
 // count-th distance, widened a little; when that holds too few points, the
 // farthest of the previous query's points from i (at least `count` points
 // other than i) bounds the answer for sure. Without a full previous answer
@@ -130,8 +226,11 @@ void nearest_seeded(const PointIndex<float>& index, const float* xyz, int32_t i,
     index.nearest(p, NeighborQuery{count, sq_radius, i}, found);
     return;
   }
-  double bound = std::min(seeds.last_sq_dist * kGuessWidening, sq_radius);
-  index.within(p, bound, i, found);
+  double bound = std::min(seeds.last_sq_dist * guess_widening(count), sq_radius);
+  const bool nearby = seeds.nearby.covers(p, bound) ||
+                      seeds.nearby.gather(index, xyz, p, bound * kNearbyReach * kNearbyReach,
+                                          kNearbyMost * (count + 16));
+  collect_within(index, seeds.nearby, nearby, p, bound, i, found);
   // Fewer than `count` within the first bound is the whole answer only when
   // that bound is the radius.
   if (found.size() < count && bound < sq_radius) {
@@ -141,7 +240,7 @@ void nearest_seeded(const PointIndex<float>& index, const float* xyz, int32_t i,
     }
     bound = std::min(bound, sq_radius);
     found.clear();
-    index.within(p, bound, i, found);
+    collect_within(index, seeds.nearby, seeds.nearby.covers(p, bound), p, bound, i, found);
   }
   keep_nearest(count, bound, found, seeds.scratch, seeds.starts);
 }
