@@ -29,7 +29,7 @@ threads=$(nproc)
 
 "$build/bin/ici3d" synth sphere "$work/in.ply" --points "$points" --noise "$noise" --seed 1 --no-clean
 /usr/bin/time -f "%e,%M" -o "$work/time.txt" \
-  "$build/bin/ici3d" denoise "$work/in.ply" "$work/ici3d.ply" --report "$out/speed_ici3d.json"
+  "$build/bin/ici3d" denoise "$work/in.ply" "$work/ici3d.ply" --force --report "$out/speed_ici3d.json"
 args=()
 for p in "${peers[@]}"; do args+=(--peer "$p"); done
 "$build/bench/quality/ici3d_bench_speed" "$work/in.ply" "$work" "${args[@]}" --threads "$threads" \
