@@ -64,7 +64,7 @@ void add_options(CLI::App& app, DenoiseArgs& a) {
       ->capture_default_str();
   app.add_option(
          "--list-cap", a.options.list_cap,
-         "Most candidates per window (bounds memory, about 20 bytes per candidate and point)")
+         "Most candidates per window (bounds memory, about 8 bytes per candidate and point)")
       ->check(CLI::Range(host::kListCapRange.min, host::kListCapRange.max))
       ->capture_default_str();
   app.add_option("--memory-limit", a.memory_limit,

@@ -47,7 +47,7 @@ inline bool stays_in_place(const float* out, float noise, bool degenerate) {
 }
 
 // Memory a tile's run needs per point handed to the library (bytes): the
-// library's working arrays (the selected-window table dominates), the
+// library's working arrays (its kept windows, at most a list per point), the
 // candidate lists while they are built and once built, the frame table and
 // the tile's own copies.
 size_t bytes_per_tile_point(int32_t k, int32_t list_cap);
