@@ -317,6 +317,18 @@ TEST(SpatialOrderSearch, MatchesBruteForceWhereDensityJumps) {
   }
 }
 
+// Lists are searched in blocks of consecutive points on all threads and put
+// together in point order; a cloud in random order makes each block's
+// searches start far from their predecessors.
+TEST(SpatialOrderSearch, ListsOfManyBlocksMatchBruteForceOnAnyThreadCount) {
+  const std::vector<float> xyz = lattice_cloud(5000, 30, 17u);
+  const BruteLists want = brute_lists(xyz, 1.0f, 24);
+  for (int threads : {1, 3}) {
+    SCOPED_TRACE(::testing::Message() << threads << " threads");
+    expect_lists_equal(candidate_lists(xyz.data(), 5000, 1.0f, 24, threads), want);
+  }
+}
+
 // One search for both tables gives what the two builders give apart: rows
 // taken from long enough lists, searched for short ones (small radius,
 // k above the cap), limited to the active points, non-finite points left out.

@@ -63,8 +63,10 @@ struct CandidateLists {
 // squared_distance(i, j) <= radius^2 (radius converted to double), ordered by
 // (squared distance, index), cut to at most `cap` entries in all. A list cut
 // short counts in `capped`. A non-finite point's list is just itself.
-// Memory: the lists themselves (at most n*cap indices) plus, while they are
-// built, a second copy of them in per-block buffers.
+// Memory: the lists themselves (at most n*cap indices, address space for all
+// of them taken up front) and, while they are built, the lists of a block of
+// 1024 points per thread. Points in a spatially coherent order (as the
+// pipeline hands them over) are searched fastest.
 // Throws std::invalid_argument for n < 0, a null xyz with n > 0, a negative or
 // NaN radius, or cap < 1.
 // `active` as for knn_table: unflagged points get the list of just themselves.

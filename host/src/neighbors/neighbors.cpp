@@ -4,8 +4,12 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <exception>
+#include <mutex>
+#include <new>
 #include <limits>
 #include <stdexcept>
 
@@ -291,66 +295,104 @@ std::vector<int32_t> query_order(const PointIndex<float>& index, const float* xy
   return order;
 }
 
-// The lists of kListBlock consecutive points of the query order, concatenated.
-struct ListBlock {
-  std::vector<int32_t> indices;
-  int64_t capped = 0;
+// Appends the lists of consecutive blocks of points to one array in block
+// order, whichever thread searched which block and in what order they finish.
+// Blocks are handed out in increasing order, so the block a thread waits for
+// is always being searched by another thread.
+class BlockCommitter {
+ public:
+  explicit BlockCommitter(std::vector<int32_t>& out) : out_(out) {}
+
+  int64_t take() { return next_to_take_.fetch_add(1); }
+
+  // Appends block b's lists (nothing when `failed`) once blocks 0..b-1 are in.
+  void commit(int64_t b, const std::vector<int32_t>& lists, int64_t capped, bool failed) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    turn_.wait(lock, [&] { return next_to_commit_ == b; });
+    if (failed || failure_) {
+      failed_ = true;
+    } else {
+      try {
+        out_.insert(out_.end(), lists.begin(), lists.end());
+        capped_ += capped;
+      } catch (...) {
+        failed_ = true;
+        failure_ = std::current_exception();
+      }
+    }
+    ++next_to_commit_;
+    turn_.notify_all();
+  }
+
+  void fail(std::exception_ptr e) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!failure_) failure_ = e;
+  }
+  bool failed() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return failed_ || failure_;
+  }
+  std::exception_ptr failure() const { return failure_; }
+  int64_t capped() const { return capped_; }
+
+ private:
+  std::vector<int32_t>& out_;
+  std::atomic<int64_t> next_to_take_{0};
+  std::mutex mutex_;
+  std::condition_variable turn_;
+  int64_t next_to_commit_ = 0;
+  int64_t capped_ = 0;
+  bool failed_ = false;
+  std::exception_ptr failure_;
 };
 
-struct SearchedLists {
-  std::vector<ListBlock> blocks;
-  std::vector<int64_t> start_in_block;  // per point: where its list starts in its block
-};
-
-SearchedLists search_candidate_blocks(const PointIndex<float>& index, const float* xyz,
-                                      const char* active, const std::vector<int32_t>& order, double sq_radius,
-                                      int32_t cap, int threads, std::vector<int32_t>& counts) {
-  const int64_t n = static_cast<int64_t>(order.size());
-  const int64_t block_count = (n + kListBlock - 1) / kListBlock;
-  SearchedLists searched;
-  searched.blocks.resize(static_cast<size_t>(block_count));
-  searched.start_in_block.resize(order.size());
-  // The lists can be large: an allocation failure on a worker thread is carried
-  // out of the parallel region and rethrown, not left to terminate the program.
-  std::exception_ptr failure;
+// The candidate lists of all points, concatenated in point order into
+// lists.indices. Blocks of kListBlock consecutive points are searched on all
+// threads (each query starting from its predecessor's answer, so points in a
+// spatially coherent order, as the pipeline gives them, search fastest) and
+// appended as soon as the blocks before them are in: besides the lists
+// themselves only the blocks in flight are held. The lists can be large: an
+// allocation failure on a worker thread is rethrown here, not left to end the
+// program.
+void search_lists(const PointIndex<float>& index, const float* xyz, const char* active, int32_t n,
+                  double sq_radius, int32_t cap, int threads, CandidateLists& lists) {
+  const int64_t block_count = (static_cast<int64_t>(n) + kListBlock - 1) / kListBlock;
+  // Room for every list at its longest, taken as address space only: pages
+  // are touched as lists arrive, and the array never moves while it grows.
+  // Without that room (no address space to spare) it grows as it must.
+  try {
+    lists.indices.reserve(static_cast<size_t>(n) * static_cast<size_t>(cap));
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  BlockCommitter committer(lists.indices);
 #pragma omp parallel num_threads(thread_count(threads))
   {
     std::vector<Neighbor> found;
     QuerySeeds seeds;
-#pragma omp for schedule(dynamic, 1)
-    for (int64_t b = 0; b < block_count; ++b) {
-      ListBlock& block = searched.blocks[static_cast<size_t>(b)];
+    std::vector<int32_t> block;
+    for (int64_t b = committer.take(); b < block_count; b = committer.take()) {
+      block.clear();
       seeds.clear();
+      int64_t capped = 0;
+      bool failed = committer.failed();
       try {
-        for (int64_t s = b * kListBlock; s < std::min(n, (b + 1) * kListBlock); ++s) {
-          const size_t i = static_cast<size_t>(order[static_cast<size_t>(s)]);
-          const size_t before = block.indices.size();
-          searched.start_in_block[i] = static_cast<int64_t>(before);
-          block.capped += append_candidates(index, xyz, active, static_cast<int32_t>(i), sq_radius,
-                                            cap, found, seeds, block.indices);
-          counts[i] = static_cast<int32_t>(block.indices.size() - before);
+        const int64_t end = std::min<int64_t>(n, (b + 1) * kListBlock);
+        for (int64_t i = b * kListBlock; i < end && !failed; ++i) {
+          const size_t before = block.size();
+          capped += append_candidates(index, xyz, active, static_cast<int32_t>(i), sq_radius, cap,
+                                      found, seeds, block);
+          lists.counts[static_cast<size_t>(i)] = static_cast<int32_t>(block.size() - before);
         }
       } catch (...) {
-#pragma omp critical(ici3d_candidate_failure)
-        if (!failure) failure = std::current_exception();
+        committer.fail(std::current_exception());
+        failed = true;
       }
+      committer.commit(b, block, capped, failed);
     }
   }
-  if (failure) std::rethrow_exception(failure);
-  return searched;
-}
-
-void gather_lists(const SearchedLists& searched, const std::vector<int32_t>& order, int threads,
-                  CandidateLists& lists) {
-  lists.indices.resize(static_cast<size_t>(lists.offsets.back()));
-  const int64_t n = static_cast<int64_t>(order.size());
-#pragma omp parallel for schedule(static) num_threads(thread_count(threads))
-  for (int64_t s = 0; s < n; ++s) {
-    const size_t i = static_cast<size_t>(order[static_cast<size_t>(s)]);
-    const std::vector<int32_t>& from = searched.blocks[static_cast<size_t>(s / kListBlock)].indices;
-    const auto first = from.begin() + searched.start_in_block[i];
-    std::copy(first, first + lists.counts[i], lists.indices.begin() + lists.offsets[i]);
-  }
+  if (committer.failure()) std::rethrow_exception(committer.failure());
+  lists.capped = committer.capped();
 }
 
 void point_into_indices(CandidateLists& lists) {
@@ -404,21 +446,17 @@ KnnTable knn_rows(const PointIndex<float>& index, const std::vector<int32_t>& or
   return table;
 }
 
-CandidateLists lists_from_index(const PointIndex<float>& index, const std::vector<int32_t>& order,
-                                const float* xyz, int32_t n, float radius, int32_t cap,
-                                int threads, const char* active) {
+CandidateLists lists_from_index(const PointIndex<float>& index, const float* xyz, int32_t n,
+                                float radius, int32_t cap, int threads, const char* active) {
   const double sq_radius = static_cast<double>(radius) * static_cast<double>(radius);
   CandidateLists lists;
   lists.counts.assign(static_cast<size_t>(n), 0);
-  const SearchedLists searched =
-      search_candidate_blocks(index, xyz, active, order, sq_radius, cap, threads, lists.counts);
+  search_lists(index, xyz, active, n, sq_radius, cap, threads, lists);
   lists.offsets.assign(static_cast<size_t>(n) + 1, 0);
   for (size_t i = 0; i < lists.counts.size(); ++i) {
     lists.offsets[i + 1] = lists.offsets[i] + lists.counts[i];
     lists.longest = std::max(lists.longest, lists.counts[i]);
   }
-  for (const ListBlock& block : searched.blocks) lists.capped += block.capped;
-  gather_lists(searched, order, threads, lists);
   point_into_indices(lists);
   return lists;
 }
@@ -440,7 +478,7 @@ CandidateLists candidate_lists(const float* xyz, int32_t n, float radius, int32_
                                int threads, const char* active) {
   check_list_arguments(xyz, n, radius, cap);
   const PointIndex<float> index(xyz, n);
-  return lists_from_index(index, query_order(index, xyz, n), xyz, n, radius, cap, threads, active);
+  return lists_from_index(index, xyz, n, radius, cap, threads, active);
 }
 
 NeighbourTables neighbour_tables(const float* xyz, int32_t n, int32_t k, float radius, int32_t cap,
@@ -450,7 +488,7 @@ NeighbourTables neighbour_tables(const float* xyz, int32_t n, int32_t k, float r
   const PointIndex<float> index(xyz, n);
   const std::vector<int32_t> order = query_order(index, xyz, n);
   NeighbourTables tables;
-  tables.lists = lists_from_index(index, order, xyz, n, radius, cap, threads, active);
+  tables.lists = lists_from_index(index, xyz, n, radius, cap, threads, active);
   tables.knn = knn_rows(index, order, xyz, n, k, threads, active, &tables.lists);
   return tables;
 }
