@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "ici3d.h"
+#include "ici3d_host/points.h"
 #include "internal/layout.h"
 #include "run_info.h"
 
@@ -23,6 +24,17 @@ int32_t find_self(const host::CandidateLists& lists, int32_t i) {
 }
 
 }  // namespace
+
+std::vector<double> in_space_filling_order(const std::vector<double>& xyz) {
+  std::vector<size_t> all(xyz.size() / 3);
+  for (size_t i = 0; i < all.size(); ++i) all[i] = i;
+  std::vector<double> ordered;
+  ordered.reserve(xyz.size());
+  for (size_t i : host::space_filling_order(xyz, all)) {
+    ordered.insert(ordered.end(), &xyz[3 * i], &xyz[3 * i] + 3);
+  }
+  return ordered;
+}
 
 PassInputs pass_inputs(const std::vector<double>& xyz, const PassSettings& s) {
   PassInputs in;

@@ -45,6 +45,10 @@ struct PassInputs {
   std::vector<int32_t> axes;  // 3n
 };
 
+/// The points of xyz (3n, all finite) in the order the pipeline hands the
+/// library its points: along the space-filling curve.
+std::vector<double> in_space_filling_order(const std::vector<double>& xyz);
+
 /// Positions as floats, noise levels and the library's scale parameters.
 PassInputs pass_inputs(const std::vector<double>& xyz, const PassSettings& s);
 void build_knn(PassInputs& in, const PassSettings& s);

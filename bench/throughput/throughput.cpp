@@ -17,7 +17,6 @@
 
 #include "ici3d.h"
 #include "ici3d_host/denoise.h"
-#include "ici3d_host/points.h"
 #include "pass_stages.h"
 #include "run_info.h"
 #include "shapes.h"
@@ -82,14 +81,7 @@ StageTimes time_stages(const std::vector<double>& noisy, const host::DenoiseRepo
   s.spacing = report.spacing;
   s.sigma = report.sigma;
   s.threads = o.threads;
-  std::vector<size_t> all(noisy.size() / 3);
-  for (size_t i = 0; i < all.size(); ++i) all[i] = i;
-  std::vector<double> curve;
-  curve.reserve(noisy.size());
-  for (size_t i : host::space_filling_order(noisy, all)) {
-    curve.insert(curve.end(), &noisy[3 * i], &noisy[3 * i] + 3);
-  }
-  PassInputs in = pass_inputs(curve, s);
+  PassInputs in = pass_inputs(in_space_filling_order(noisy), s);
   const StageSeconds stages = time_pass_stages(in, s);
   return StageTimes{stages.knn, stages.lists, stages.frames, stages.main_loop};
 }

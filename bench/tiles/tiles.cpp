@@ -18,7 +18,6 @@
 
 #include "ici3d.h"
 #include "ici3d_host/denoise.h"
-#include "ici3d_host/points.h"
 #include "pass_stages.h"
 #include "run_info.h"
 #include "shapes.h"
@@ -101,14 +100,7 @@ int main(int argc, char** argv) {
     report.spacing = e.spacing;
     report.sigma = e.sigma;
     time_order("sampled", sampled, a, report);
-    std::vector<size_t> all(a.points);
-    for (size_t i = 0; i < a.points; ++i) all[i] = i;
-    std::vector<double> curve;
-    curve.reserve(sampled.size());
-    for (size_t i : host::space_filling_order(sampled, all)) {
-      curve.insert(curve.end(), &sampled[3 * i], &sampled[3 * i] + 3);
-    }
-    time_order("curve", curve, a, report);
+    time_order("curve", in_space_filling_order(sampled), a, report);
     return 0;
   }
   if (a.header) {
