@@ -8,9 +8,9 @@
 #include <cmath>
 #include <condition_variable>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <new>
-#include <limits>
 #include <stdexcept>
 
 #include "point_index.h"
@@ -54,7 +54,6 @@ bool searched(const float* xyz, const char* active, int32_t i) {
   return (active == nullptr || active[i] != 0) &&
          detail::is_finite_point(xyz + 3 * static_cast<int64_t>(i));
 }
-
 
 // Every indexed point within a reach of a centre, with its coordinates side
 // by side: the queries that follow in spatial order whose search ball lies
@@ -100,18 +99,14 @@ class NearbyPoints {
     return true;
   }
 
-  // The points within sq_bound of p (inclusive), other than `exclude`, with
-  // their squared distances computed as everywhere else. Appends to `out`.
+  // The points within sq_bound of p (inclusive), other than `exclude`.
+  // Appends to `out`.
   void within(const float* p, double sq_bound, int32_t exclude, std::vector<Neighbor>& out) const {
-    const double px = p[0], py = p[1], pz = p[2];
     const size_t m = ids_.size();
     size_t kept = out.size();
     out.resize(kept + m);
     for (size_t j = 0; j < m; ++j) {
-      const double dx = px - static_cast<double>(x_[j]);
-      const double dy = py - static_cast<double>(y_[j]);
-      const double dz = pz - static_cast<double>(z_[j]);
-      const double sq_dist = (dx * dx + dy * dy) + dz * dz;
+      const double sq_dist = detail::squared_distance(p, x_[j], y_[j], z_[j]);
       out[kept] = Neighbor{sq_dist, ids_[j]};
       kept += static_cast<size_t>(sq_dist <= sq_bound) & static_cast<size_t>(ids_[j] != exclude);
     }
@@ -217,11 +212,11 @@ void collect_within(const PointIndex<float>& index, const NearbyPoints& nearby, 
 // picked and sorted: the same answer as a best-first search, with no heap
 // kept while searching. The points within a somewhat wider reach are
 // gathered once and scanned by the queries after it while their balls stay
-// inside. The bound tried first is the previous query's
-// count-th distance, widened a little; when that holds too few points, the
-// farthest of the previous query's points from i (at least `count` points
-// other than i) bounds the answer for sure. Without a full previous answer
-// the search is best-first.
+// inside. The bound tried first is the previous query's count-th distance,
+// widened a little; when that holds too few points, the farthest of the
+// previous query's points from i (at least `count` points other than i)
+// bounds the answer for sure. Without a full previous answer the search is
+// best-first.
 void nearest_seeded(const PointIndex<float>& index, const float* xyz, int32_t i, double sq_radius,
                     size_t count, QuerySeeds& seeds, std::vector<Neighbor>& found) {
   const float* p = xyz + 3 * static_cast<int64_t>(i);
@@ -305,18 +300,16 @@ class BlockCommitter {
 
   int64_t take() { return next_to_take_.fetch_add(1); }
 
-  // Appends block b's lists (nothing when `failed`) once blocks 0..b-1 are in.
-  void commit(int64_t b, const std::vector<int32_t>& lists, int64_t capped, bool failed) {
+  // Appends block b's lists once blocks 0..b-1 are in; nothing once any
+  // block has failed.
+  void commit(int64_t b, const std::vector<int32_t>& lists, int64_t capped) {
     std::unique_lock<std::mutex> lock(mutex_);
     turn_.wait(lock, [&] { return next_to_commit_ == b; });
-    if (failed || failure_) {
-      failed_ = true;
-    } else {
+    if (!failure_) {
       try {
         out_.insert(out_.end(), lists.begin(), lists.end());
         capped_ += capped;
       } catch (...) {
-        failed_ = true;
         failure_ = std::current_exception();
       }
     }
@@ -330,7 +323,7 @@ class BlockCommitter {
   }
   bool failed() {
     const std::lock_guard<std::mutex> lock(mutex_);
-    return failed_ || failure_;
+    return static_cast<bool>(failure_);
   }
   std::exception_ptr failure() const { return failure_; }
   int64_t capped() const { return capped_; }
@@ -342,7 +335,6 @@ class BlockCommitter {
   std::condition_variable turn_;
   int64_t next_to_commit_ = 0;
   int64_t capped_ = 0;
-  bool failed_ = false;
   std::exception_ptr failure_;
 };
 
@@ -375,10 +367,11 @@ void search_lists(const PointIndex<float>& index, const float* xyz, const char* 
       block.clear();
       seeds.clear();
       int64_t capped = 0;
-      bool failed = committer.failed();
       try {
-        const int64_t end = std::min<int64_t>(n, (b + 1) * kListBlock);
-        for (int64_t i = b * kListBlock; i < end && !failed; ++i) {
+        // Once a block has failed nothing more is appended: skip the work.
+        const int64_t end =
+            committer.failed() ? b * kListBlock : std::min<int64_t>(n, (b + 1) * kListBlock);
+        for (int64_t i = b * kListBlock; i < end; ++i) {
           const size_t before = block.size();
           capped += append_candidates(index, xyz, active, static_cast<int32_t>(i), sq_radius, cap,
                                       found, seeds, block);
@@ -386,9 +379,8 @@ void search_lists(const PointIndex<float>& index, const float* xyz, const char* 
         }
       } catch (...) {
         committer.fail(std::current_exception());
-        failed = true;
       }
-      committer.commit(b, block, capped, failed);
+      committer.commit(b, block, capped);
     }
   }
   if (committer.failure()) std::rethrow_exception(committer.failure());
@@ -400,10 +392,6 @@ void point_into_indices(CandidateLists& lists) {
   for (size_t i = 0; i < lists.counts.size(); ++i)
     lists.pointers[i] = lists.indices.data() + lists.offsets[i];
 }
-
-}  // namespace
-
-namespace {
 
 void check_knn_arguments(const float* xyz, int32_t n, int32_t k) {
   check_cloud(xyz, n);

@@ -14,13 +14,19 @@ namespace ici3d::host::detail {
 
 // Squared distance of two points, in double: ((dx*dx + dy*dy) + dz*dz) with each
 // difference taken after converting the coordinates to double. Every search and
-// every tie-break uses this one formula.
+// every tie-break uses this one formula; the second point may be given by its
+// coordinates, as when they are stored axis by axis.
+template <typename T>
+inline double squared_distance(const T* a, T bx, T by, T bz) {
+  const double dx = static_cast<double>(a[0]) - static_cast<double>(bx);
+  const double dy = static_cast<double>(a[1]) - static_cast<double>(by);
+  const double dz = static_cast<double>(a[2]) - static_cast<double>(bz);
+  return (dx * dx + dy * dy) + dz * dz;
+}
+
 template <typename T>
 inline double squared_distance(const T* a, const T* b) {
-  const double dx = static_cast<double>(a[0]) - static_cast<double>(b[0]);
-  const double dy = static_cast<double>(a[1]) - static_cast<double>(b[1]);
-  const double dz = static_cast<double>(a[2]) - static_cast<double>(b[2]);
-  return (dx * dx + dy * dy) + dz * dz;
+  return squared_distance(a, b[0], b[1], b[2]);
 }
 
 using host::is_finite_point;
