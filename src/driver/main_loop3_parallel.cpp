@@ -31,7 +31,7 @@ struct WorkArrays {
   float *sigma_sq_sums = nullptr;         // [i]
   float *contribution_counts = nullptr;   // [i]
   float *fused_points = nullptr;          // [c * n + i]
-  // Where the kept window rows of point i start (see WindowRows), and the
+  // Where the kept window rows of point i start (see keep_windows), and the
   // smallest and largest point index in them: the spreading looks at point
   // i's windows only when they reach into the points it is summing for.
   const int32_t **window_rows = nullptr;  // [i]
@@ -158,7 +158,7 @@ int32_t kept_length(const WorkArrays &w, std::size_t i, int64_t d, int32_t max_s
   return m > 0 && m <= max_selected ? m : 0;
 }
 
-// What phase 1 reads besides the working arrays.
+// What phases 1 and 2 read besides the working arrays.
 struct PassInputs {
   int32_t n;
   int32_t max_selected;
@@ -352,7 +352,8 @@ void ici3d::internal::run_main_loop(int32_t *const *ici_neighbors,
   const std::size_t row_entries = 4 * idx(max_selected > 0 ? max_selected : 0);
 #pragma omp parallel num_threads(threads)
   {
-    int32_t *scratch = static_cast<int32_t *>(std::malloc((row_entries > 0 ? row_entries : 1) * sizeof(int32_t)));
+    int32_t *scratch = static_cast<int32_t *>(
+        std::malloc((row_entries > 0 ? row_entries : 1) * sizeof(int32_t)));
     RowArena &arena = arenas[idx(omp_get_thread_num())];
     if (scratch == nullptr) out_of_memory = true;
 #pragma omp for schedule(dynamic, 256)
@@ -376,7 +377,7 @@ void ici3d::internal::run_main_loop(int32_t *const *ici_neighbors,
   }
 
   // Phase 2: the planes of the accepted windows go to their members. The
-  // points are cut into a few blocks per thread and each block's sums are
+  // points are cut into one block per thread and each block's sums are
   // formed on its own (see spread_into), so they are those of one thread
   // adding in point order. A window reaching into several blocks has its
   // plane formed once per block, from the weight phase 1 stored.
