@@ -479,8 +479,8 @@ DenoiseReport denoise_positions(std::vector<double>& xyz, const DenoiseOptions& 
   // no tile size is asked for; tiles otherwise.
   report.memory_limit = o.memory_limit > 0 ? o.memory_limit : physical_memory() / 4;
   const size_t m = finite.size();
-  // A run in one piece: the lists (and, while they are built, their block
-  // buffers), the library's kept windows (the four quadrants of a list are
+  // A run in one piece: the lists (and, while they are built, the blocks in
+  // flight), the library's kept windows (the four quadrants of a list are
   // disjoint, so at most the list plus the point itself three more times)
   // and its other working arrays, the frame table, positions and outputs.
   // Measured: 2.3 kB per point at the default list cap.
