@@ -179,6 +179,7 @@ TEST(TiledPass, FixedCloudKeepsItsStoredHash) {
   o.sigma = 0.006;
   o.spacing = 0.05;
   o.passes = 2;
+  o.list_cap = 256;  // the hash was stored with this cap
   for (double tile : {0.0, 0.6}) {
     for (int threads : {1, 2}) {
       o.tile_size = tile;

@@ -56,7 +56,7 @@ struct DenoiseOptions {
   double scale_ratio = 2.0;
   /// Longest candidate list per point; bounds memory (about 8 bytes per
   /// entry and point) at the cost of clipping the largest windows.
-  int list_cap = 256;
+  int list_cap = 512;
   /// OpenMP threads; <= 0: the runtime default.
   int threads = 0;
   /// Bytes the run may use beyond the cloud itself; 0: a quarter of the

@@ -20,7 +20,7 @@
 namespace ici3d::host {
 
 // Default cap on the length of a candidate list (the point itself included).
-inline constexpr int32_t kDefaultCandidateCap = 256;
+inline constexpr int32_t kDefaultCandidateCap = 512;
 
 struct KnnTable {
   int32_t k = 0;
