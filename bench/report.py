@@ -75,6 +75,14 @@ def derived_peer_rows(rows):
     return out
 
 
+def write_table_rows(rows, path):
+    table = [r for r in rows if r["phase"] == "table"]
+    with open(path, "w", newline="") as f:
+        out = csv.DictWriter(f, fieldnames=list(table[0].keys()) if table else ["phase"])
+        out.writeheader()
+        out.writerows(table)
+
+
 def fmt(value, digits=2):
     return f"{value:.{digits}f}"
 
@@ -459,9 +467,13 @@ def main():
     parser.add_argument("--throughput", help="throughput CSV")
     parser.add_argument("--micro", help="Google Benchmark JSON")
     parser.add_argument("--out", required=True, help="output folder")
+    parser.add_argument("--tables-csv", help="also write the table rows chosen here (peers' tuned settings "
+                        "included) as a quality CSV, for ici3d_bench_quality --tuned-from")
     args = parser.parse_args()
     os.makedirs(args.out, exist_ok=True)
     rows = read_quality(args.quality)
+    if args.tables_csv:
+        write_table_rows(rows, args.tables_csv)
     throughput = read_csv(args.throughput)
     for n in sorted({int(r["points"]) for r in rows if r["phase"] == "table"}):
         cells = table_rows(rows, n)

@@ -62,6 +62,10 @@ struct ProtocolConfig {
   /// Only the noisy input and ours per cell (phase "table"), no peers: for
   /// re-running ours after a change, beside an earlier run's peers.
   bool ours_only = false;
+  /// A quality CSV of an earlier run: instead of sweeping, each peer runs the
+  /// setting that run chose per size and noise level (its "table" rows),
+  /// beside ours, so that times and memory are measured in one run.
+  std::string tuned_from;
 };
 
 /// Runs the whole protocol and writes one CSV record per evaluation:

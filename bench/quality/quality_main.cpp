@@ -5,6 +5,7 @@
 //       --sigmas 0.01,0.02 [--sizes 10000,50000,200000]
 //       [--peer jet:k=24 ...] [--ours-grid "preset=0,1;passes=1,2"]
 //       [--time-budget 2] [--search-rounds 2] [--threads T] [--estimates-only | --ours-only]
+//       [--tuned-from EARLIER.csv]   (peers run the settings that run chose, no sweep)
 
 #include <omp.h>
 
@@ -70,6 +71,7 @@ ProtocolConfig parse_arguments(int argc, char** argv) {
     else if (arg == "--time-budget") c.time_budget = std::stod(value);
     else if (arg == "--search-rounds") c.search_rounds = std::stoi(value);
     else if (arg == "--threads") c.threads = std::stoi(value);
+    else if (arg == "--tuned-from") c.tuned_from = value;
     else throw std::invalid_argument("unknown argument " + arg);
   }
   if (c.csv_path.empty() || c.meshes.empty() || c.sigmas.empty()) {
