@@ -31,10 +31,11 @@ struct WorkArrays {
   float *sigma_sq_sums = nullptr;         // [i]
   float *contribution_counts = nullptr;   // [i]
   float *fused_points = nullptr;          // [c * n + i]
-  // Where the kept window rows of point i start (see keep_windows), and the
-  // smallest and largest point index in them: the spreading looks at point
-  // i's windows only when they reach into the points it is summing for.
-  const int32_t **window_rows = nullptr;  // [i]
+  // Which of point i's list entries its kept windows hold (see keep_windows;
+  // null when it kept none), and the smallest and largest point index in
+  // them: the spreading looks at point i's windows only when they reach into
+  // the points it is summing for.
+  const uint8_t **window_marks = nullptr;  // [i]
   float *plane_weights = nullptr;         // [4i + d], of the kept windows
   int32_t *member_lo = nullptr;           // [i]
   int32_t *member_hi = nullptr;           // [i]
@@ -51,13 +52,13 @@ struct WorkArrays {
     sigma_sq_sums = alloc<float>(n);
     contribution_counts = alloc<float>(n);
     fused_points = alloc<float>(3 * n);
-    window_rows = alloc<const int32_t *>(n);
+    window_marks = alloc<const uint8_t *>(n);
     plane_weights = alloc<float>(4 * n);
     member_lo = alloc<int32_t>(n);
     member_hi = alloc<int32_t>(n);
     return selected_counts && direction_fits && direction_estimates && direction_sigmas &&
            normal_matrix_sums && normal_rhs_sums && weight_sums && sigma_sq_sums &&
-           contribution_counts && fused_points && window_rows && plane_weights && member_lo &&
+           contribution_counts && fused_points && window_marks && plane_weights && member_lo &&
            member_hi;
   }
   ~WorkArrays() {
@@ -71,7 +72,7 @@ struct WorkArrays {
     std::free(sigma_sq_sums);
     std::free(contribution_counts);
     std::free(fused_points);
-    std::free(window_rows);
+    std::free(window_marks);
     std::free(plane_weights);
     std::free(member_lo);
     std::free(member_hi);
@@ -107,17 +108,18 @@ void initialise(WorkArrays &w, std::size_t n, const float *noise_sigma, const fl
   }
 }
 
-// Storage for the window rows that the spreading reads, filled by one thread
-// in blocks that never move. A point's rows are estimated into a scratch of
-// four full rows and only the members of its accepted directions are kept,
-// so memory follows the windows' actual sizes rather than four rows of
-// max_selected entries for every point.
-class RowArena {
+// Storage for the window marks that the spreading reads, filled by one
+// thread in blocks that never move. A point's rows are estimated into a
+// scratch of four full rows; what is kept is one byte per list entry, bit d
+// set when the entry is a member of the accepted window of direction d. So
+// memory follows the lists rather than four rows of max_selected entries for
+// every point, and is a quarter of keeping the members' indices.
+class MarkArena {
  public:
-  RowArena() = default;
-  RowArena(const RowArena &) = delete;
-  RowArena &operator=(const RowArena &) = delete;
-  ~RowArena() {
+  MarkArena() = default;
+  MarkArena(const MarkArena &) = delete;
+  MarkArena &operator=(const MarkArena &) = delete;
+  ~MarkArena() {
     while (head_ != nullptr) {
       Block *next = head_->next;
       std::free(head_);
@@ -125,17 +127,18 @@ class RowArena {
     }
   }
 
-  // Room for `count` entries that stay in place until the arena goes; null
-  // when memory runs out.
-  int32_t *take(std::size_t count) {
+  // `count` zeroed bytes that stay in place until the arena goes; null when
+  // memory runs out.
+  uint8_t *take(std::size_t count) {
     if (head_ == nullptr || head_->used + count > head_->capacity) {
-      const std::size_t capacity = count > kBlockEntries ? count : kBlockEntries;
-      void *memory = std::malloc(sizeof(Block) + capacity * sizeof(int32_t));
+      const std::size_t capacity = count > kBlockBytes ? count : kBlockBytes;
+      void *memory = std::malloc(sizeof(Block) + capacity);
       if (memory == nullptr) return nullptr;
       head_ = new (memory) Block{head_, capacity, 0};
     }
-    int32_t *room = entries(head_) + head_->used;
+    uint8_t *room = bytes(head_) + head_->used;
     head_->used += count;
+    std::memset(room, 0, count);
     return room;
   }
 
@@ -145,8 +148,8 @@ class RowArena {
     std::size_t capacity;
     std::size_t used;
   };
-  static constexpr std::size_t kBlockEntries = std::size_t{1} << 18;
-  static int32_t *entries(Block *b) { return reinterpret_cast<int32_t *>(b + 1); }
+  static constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+  static uint8_t *bytes(Block *b) { return reinterpret_cast<uint8_t *>(b + 1); }
   Block *head_ = nullptr;
 };
 
@@ -160,6 +163,8 @@ int32_t kept_length(const WorkArrays &w, std::size_t i, int64_t d, int32_t max_s
 
 // What phases 1 and 2 read besides the working arrays.
 struct PassInputs {
+  int32_t *const *lists;
+  const int32_t *counts;
   int32_t n;
   int32_t max_selected;
   const float *frame_matrices;
@@ -168,37 +173,43 @@ struct PassInputs {
   const float *points;
 };
 
-// Moves the accepted rows of point i from the scratch into the arena,
-// records where they are and which points they reach, and weighs each
-// accepted plane by its window (while the window's points are in cache).
-// False when out of memory.
+// Marks the members of the accepted windows of point i on its list, from
+// the scratch rows of their positions, records which points they reach, and
+// weighs each accepted plane by its window (members in row order, while the
+// window's points are in cache). `members` has room for max_selected point
+// indices. False when out of memory.
 bool keep_windows(WorkArrays &w, std::size_t i, const PassInputs &in, const int32_t *scratch,
-                  RowArena &arena) {
+                  int32_t *members, MarkArena &arena) {
   int32_t lengths[4];
-  std::size_t total = 0;
+  bool any = false;
   for (int64_t d = 0; d < 4; ++d) {
     lengths[d] = kept_length(w, i, d, in.max_selected);
-    total += idx(lengths[d]);
+    any = any || lengths[d] > 0;
   }
   int32_t lo = in.n, hi = -1;
-  int32_t *kept = total > 0 ? arena.take(total) : nullptr;
-  if (total > 0 && kept == nullptr) return false;
-  w.window_rows[i] = kept;
-  for (int32_t d = 0; d < 4; ++d) {
-    if (lengths[d] == 0) continue;  // also every direction when max_selected < 1
-    const int32_t *row = scratch + layout::selected_row(0, d, in.max_selected);
-    ici3d::internal::Plane plane;
-    if (ici3d::internal::direction_plane(static_cast<int32_t>(i), d, in.frame_matrices,
-                                         in.axis_order, w.direction_fits, w.direction_estimates,
-                                         lengths[d], in.max_selected, plane)) {
-      w.plane_weights[layout::selected_count(static_cast<int64_t>(i), d)] =
-          ici3d::internal::plane_weight(plane, row, lengths[d], in.points, in.noise_sigma);
-    }
-    for (int32_t k = 0; k < lengths[d]; ++k) {
-      const int32_t j = row[k];
-      lo = j < lo ? j : lo;
-      hi = j > hi ? j : hi;
-      *kept++ = j;
+  w.window_marks[i] = nullptr;
+  if (any) {
+    const int32_t *list = in.lists[i];
+    uint8_t *marks = arena.take(idx(in.counts[i]));
+    if (marks == nullptr) return false;
+    w.window_marks[i] = marks;
+    for (int32_t d = 0; d < 4; ++d) {
+      if (lengths[d] == 0) continue;
+      const int32_t *positions = scratch + layout::selected_row(0, d, in.max_selected);
+      for (int32_t k = 0; k < lengths[d]; ++k) {
+        const int32_t j = list[positions[k]];
+        members[k] = j;
+        marks[positions[k]] |= static_cast<uint8_t>(1u << d);
+        lo = j < lo ? j : lo;
+        hi = j > hi ? j : hi;
+      }
+      ici3d::internal::Plane plane;
+      if (ici3d::internal::direction_plane(static_cast<int32_t>(i), d, in.frame_matrices,
+                                           in.axis_order, w.direction_fits, w.direction_estimates,
+                                           lengths[d], in.max_selected, plane)) {
+        w.plane_weights[layout::selected_count(static_cast<int64_t>(i), d)] =
+            ici3d::internal::plane_weight(plane, members, lengths[d], in.points, in.noise_sigma);
+      }
     }
   }
   w.member_lo[i] = lo;
@@ -208,16 +219,21 @@ bool keep_windows(WorkArrays &w, std::size_t i, const PassInputs &in, const int3
 
 // Adds every accepted plane into the sums of the receiving points first ..
 // last-1 only. The windows are met in the order of a serial pass (points
-// ascending, directions ascending, members in row order), so each point's
-// sums are formed with the same additions in the same order whichever
-// thread owns it and however the points are split.
+// ascending, directions ascending), so each point's sums are formed with the
+// same additions in the same order whichever thread owns it and however the
+// points are split. Within one window the members are met in list order
+// rather than window order: a window's members are distinct list entries, so
+// a point receives the window's plane as many times as it is listed there,
+// and nothing else comes between those additions to its own sums.
 void spread_into(const WorkArrays &w, int32_t first, int32_t last, const PassInputs &in) {
   const ici3d::internal::SpreadSums sums{w.normal_matrix_sums, w.normal_rhs_sums, w.weight_sums,
                                          w.sigma_sq_sums, w.contribution_counts};
   for (int32_t i = 0; i < in.n; ++i) {
     const std::size_t ii = idx(i);
     if (w.member_hi[ii] < first || w.member_lo[ii] >= last) continue;
-    const int32_t *row = w.window_rows[ii];
+    const uint8_t *marks = w.window_marks[ii];
+    const int32_t *list = in.lists[ii];
+    const int32_t count = in.counts[ii];
     for (int32_t d = 0; d < 4; ++d) {
       const int32_t length = kept_length(w, ii, d, in.max_selected);
       ici3d::internal::Plane plane;
@@ -227,12 +243,13 @@ void spread_into(const WorkArrays &w, int32_t first, int32_t last, const PassInp
                                            in.max_selected, plane)) {
         const ici3d::internal::PlaneContribution contribution = ici3d::internal::plane_contribution(
             plane, w.plane_weights[layout::selected_count(i, d)], i, d, in.n, w.direction_sigmas);
-        for (int32_t k = 0; k < length; ++k) {
-          const int32_t j = row[k];
+        const uint8_t bit = static_cast<uint8_t>(1u << d);
+        for (int32_t k = 0; k < count; ++k) {
+          if ((marks[k] & bit) == 0) continue;
+          const int32_t j = list[k];
           if (j >= first && j < last) ici3d::internal::add_contribution(contribution, idx(j), sums);
         }
       }
-      row += length;
     }
   }
 }
@@ -332,7 +349,7 @@ void ici3d::internal::run_main_loop(int32_t *const *ici_neighbors,
   const std::size_t nn = idx(n);
   WorkArrays w;
   const int threads = omp_get_max_threads();
-  std::unique_ptr<RowArena[]> arenas(new (std::nothrow) RowArena[idx(threads)]);
+  std::unique_ptr<MarkArena[]> arenas(new (std::nothrow) MarkArena[idx(threads)]);
   if (!w.allocate(nn) || !arenas) {
     // No working memory: hand back the input unchanged rather than garbage.
     std::memcpy(denoised_points, points, 3 * nn * sizeof(float));
@@ -341,7 +358,8 @@ void ici3d::internal::run_main_loop(int32_t *const *ici_neighbors,
   initialise(w, nn, noise_sigma, points, denoised_points);
   ici3d::internal::ProgressReporter reporter(progress, user, n);
 
-  const PassInputs inputs{n, max_selected, frame_matrices, axis_order, noise_sigma, points};
+  const PassInputs inputs{ici_neighbors, ici_neighbor_counts, n, max_selected, frame_matrices,
+                          axis_order, noise_sigma, points};
 
   // Phase 1: the ICI estimate of every point, in parallel. Each thread
   // estimates into four full rows and keeps the accepted windows. Points
@@ -352,9 +370,11 @@ void ici3d::internal::run_main_loop(int32_t *const *ici_neighbors,
   const std::size_t row_entries = 4 * idx(max_selected > 0 ? max_selected : 0);
 #pragma omp parallel num_threads(threads)
   {
+    // Four rows of member positions, then one row of their point indices.
     int32_t *scratch = static_cast<int32_t *>(
-        std::malloc((row_entries > 0 ? row_entries : 1) * sizeof(int32_t)));
-    RowArena &arena = arenas[idx(omp_get_thread_num())];
+        std::malloc((row_entries > 0 ? row_entries + row_entries / 4 : 1) * sizeof(int32_t)));
+    int32_t *members = scratch + row_entries;
+    MarkArena &arena = arenas[idx(omp_get_thread_num())];
     if (scratch == nullptr) out_of_memory = true;
 #pragma omp for schedule(dynamic, 256)
     for (int32_t i = 0; i < n; ++i) {
@@ -365,8 +385,8 @@ void ici3d::internal::run_main_loop(int32_t *const *ici_neighbors,
           i, frame_matrices, axis_order, n, noise_sigma, points, ici_neighbors[i],
           ici_neighbor_counts[i], max_selected, w.selected_counts, self_pos, num_scales,
           base_size, w.direction_sigmas, w.direction_estimates, w.direction_fits, scratch, gamma,
-          preselect_size, scale_ratio, size_norm);
-      if (!keep_windows(w, idx(i), inputs, scratch, arena)) out_of_memory = true;
+          preselect_size, scale_ratio, size_norm, true);
+      if (!keep_windows(w, idx(i), inputs, scratch, members, arena)) out_of_memory = true;
       reporter.point_done();
     }
     std::free(scratch);

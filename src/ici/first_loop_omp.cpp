@@ -73,13 +73,16 @@ struct Outputs {
   float *direction_estimates;
   float *direction_fits;
   int32_t *rows;  // point i's four window rows, row d at rows + d * max_selected
+  // Rows hold the members' positions in the list instead of their point
+  // indices (the main loop keeps the windows as marks on the list).
+  bool positions;
 };
 
 // A direction starts with point i as its own first window member and a zero
 // fit record, which marks it as not (yet) accepted.
 void start_direction(const PointContext &ctx, const Outputs &out, int32_t d) {
   if (ctx.max_selected >= 1) {
-    out.rows[layout::selected_row(0, d, ctx.max_selected)] = ctx.i;
+    out.rows[layout::selected_row(0, d, ctx.max_selected)] = out.positions ? ctx.self_pos : ctx.i;
   }
   float *fit = out.direction_fits + layout::direction_fit(ctx.i, d);
   fit[0] = 0.0f;
@@ -129,7 +132,11 @@ void accept_scale(const PointContext &ctx, const Outputs &out, int32_t d, float 
         ((e[0] * r[c] + e[1] * r[3 + c]) + e[2] * r[6 + c]) + ctx.points[idx(3 * i + c)];
   }
   int32_t *row = out.rows + layout::selected_row(0, d, ctx.max_selected);
-  for (int32_t k = 0; k < size; ++k) row[k] = ctx.list[members[k]];
+  if (out.positions) {
+    for (int32_t k = 0; k < size; ++k) row[k] = members[k];
+  } else {
+    for (int32_t k = 0; k < size; ++k) row[k] = ctx.list[members[k]];
+  }
   out.selected_counts[layout::selected_count(i, d)] = size;
   out.direction_sigmas[layout::direction_sigma(i, d, ctx.n)] = sigma;
   float *dst = out.direction_fits + layout::direction_fit(i, d);
@@ -217,7 +224,8 @@ void ici3d::internal::estimate_point(int32_t i, const float *frame_matrices,
                                      int32_t num_scales, int32_t base_size,
                                      float *direction_sigmas, float *direction_estimates,
                                      float *direction_fits, int32_t *rows, float gamma,
-                                     float preselect_size, float scale_ratio, float size_norm) {
+                                     float preselect_size, float scale_ratio, float size_norm,
+                                     bool rows_hold_positions) {
   const PointContext ctx{i,
                          n,
                          frame_matrices + 9 * idx(i),
@@ -234,7 +242,8 @@ void ici3d::internal::estimate_point(int32_t i, const float *frame_matrices,
                          preselect_size,
                          scale_ratio,
                          std::sqrt(static_cast<double>(size_norm))};
-  const Outputs out{selected_counts, direction_sigmas, direction_estimates, direction_fits, rows};
+  const Outputs out{selected_counts,     direction_sigmas, direction_estimates,
+                    direction_fits,      rows,             rows_hold_positions};
 
   // Without a valid own position or a proper axis order there is nothing to
   // estimate: the directions keep what their start sets.
@@ -264,6 +273,5 @@ extern "C" void first_loop_omp(int32_t i, const float *frame_matrices, const int
       // Rows exist only for max_selected >= 1; nothing is written otherwise.
       max_selected >= 1 ? selected_neighbors + layout::selected_row(i, 0, max_selected)
                         : selected_neighbors,
-      gamma,
-      preselect_size, scale_ratio, size_norm);
+      gamma, preselect_size, scale_ratio, size_norm, false);
 }

@@ -28,14 +28,16 @@ void kernel_estimate_ord1(const float *window, std::int32_t count, float *estima
 
 // The per-point ICI estimate (first_loop_omp) writing point i's four window
 // rows at `rows` (row d at rows + d * max_selected) instead of into a table
-// of rows for every point: the main loop keeps only the rows it needs.
+// of rows for every point: the main loop keeps only what it needs. With
+// rows_hold_positions the rows hold each member's position in `list`
+// rather than its point index.
 void estimate_point(std::int32_t i, const float *frame_matrices, const std::int32_t *axis_order,
                     std::int32_t n, const float *noise_sigma, const float *points,
                     const std::int32_t *list, std::int32_t count, std::int32_t max_selected,
                     std::int32_t *selected_counts, std::int32_t self_pos, std::int32_t num_scales,
                     std::int32_t base_size, float *direction_sigmas, float *direction_estimates,
                     float *direction_fits, std::int32_t *rows, float gamma, float preselect_size,
-                    float scale_ratio, float size_norm);
+                    float scale_ratio, float size_norm, bool rows_hold_positions);
 
 // Progress of the ICI phase of one pass. Threads call point_done() after
 // each point; the callback hears of every 1000th point and of the last one,

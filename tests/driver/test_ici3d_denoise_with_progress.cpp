@@ -94,6 +94,37 @@ TEST(DenoiseWithProgress, EveryPathGivesTheStoredBitsOnTheFixedRoof) {
   omp_set_num_threads(omp_get_num_procs());
 }
 
+// The fixed roof with candidate lists that repeat entries: every third
+// candidate listed twice and the point itself once more at the end. A point
+// listed twice is twice a member of a window and receives its plane twice.
+FixedRun roof_with_repeated_entries() {
+  FixedRun f(40, 36);
+  for (size_t i = 0; i < f.candidates.lists.size(); ++i) {
+    std::vector<int32_t> &list = f.candidates.lists[i];
+    const size_t count = list.size();
+    for (size_t k = 1; k < count; k += 3) list.push_back(list[k]);
+    list.push_back(static_cast<int32_t>(i));
+  }
+  static_cast<ici3d::host::CandidateView &>(f.candidates) =
+      ici3d::host::candidate_view(f.candidates.lists);
+  return f;
+}
+
+// Taken when the main loop still kept its windows as rows of point indices;
+// the windows are now marks on the lists, and a repeated entry must still
+// reach its point as often as it is listed, in the same order.
+constexpr uint64_t kRepeatedEntriesHash = 0x7d2f86987c39c572ULL;
+
+TEST(DenoiseWithProgress, RepeatedListEntriesKeepTheStoredBits) {
+  const FixedRun f = roof_with_repeated_entries();
+  for (int threads : {1, 3}) {
+    omp_set_num_threads(threads);
+    const Result r = run_pass(f, 1);
+    EXPECT_EQ(r.hash(), kRepeatedEntriesHash) << std::hex << r.hash() << ", threads " << threads;
+  }
+  omp_set_num_threads(omp_get_num_procs());
+}
+
 TEST(DenoiseWithProgress, ReportsEveryThousandthPointOnceInOrderAndNeverTwoAtATime) {
   const FixedRun &f = roof();
   omp_set_num_threads(6);
