@@ -124,7 +124,7 @@ def denoise(points, sigma=None, *, spacing=None, preset=_DEFAULT_PRESET, passes=
         num_scales: scales 0..num_scales are tried; each grows the window
             by scale_ratio.
         scale_ratio: growth of the window per scale, in (1, 10].
-        list_cap: longest candidate list per point (bounds memory, about 8
+        list_cap: longest candidate list per point (bounds memory, about 5
             bytes per entry and point).
         threads: OpenMP threads; None uses the runtime's default. Results do
             not depend on it.

@@ -54,7 +54,7 @@ struct DenoiseOptions {
   /// Scales 0..num_scales are tried; each grows the window by scale_ratio.
   int num_scales = 3;
   double scale_ratio = 2.0;
-  /// Longest candidate list per point; bounds memory (about 8 bytes per
+  /// Longest candidate list per point; bounds memory (about 5 bytes per
   /// entry and point) at the cost of clipping the largest windows.
   int list_cap = 512;
   /// OpenMP threads; <= 0: the runtime default.

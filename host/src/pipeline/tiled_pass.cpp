@@ -328,13 +328,12 @@ TileOutcome run_tile(const PassLayout& layout, const Tile& tile, int threads,
 
 size_t bytes_per_tile_point(int32_t k, int32_t list_cap) {
   const size_t cap = static_cast<size_t>(list_cap), rows = static_cast<size_t>(k);
-  // Library: the kept windows (at most the list's entries and the point
-  // three more times: the quadrants of a list are disjoint), frames and about
-  // 70 four-byte working values. Lists: as found and renumbered for the
+  // Library: the marks of the kept windows (a byte per list entry), frames
+  // and about 70 four-byte working values. Lists: as found and renumbered for the
   // library, and a third share kept for the blocks of lists in flight while
   // they are built; the same for the frame rows (twice). The region's positions, floats, noise levels, flags and
   // index maps, and the k-d tree of the searches.
-  return 4 * cap + 12 + 340 + 12 * cap + 8 * rows + 24 + 12 + 12 + 8 + 4 + 4 + 16 + 64;
+  return cap + 340 + 12 * cap + 8 * rows + 24 + 12 + 12 + 8 + 4 + 4 + 16 + 64;
 }
 
 size_t bytes_per_cloud_point_tiled() {
