@@ -373,7 +373,7 @@ void ici3d::internal::run_main_loop(int32_t *const *ici_neighbors,
     // Four rows of member positions, then one row of their point indices.
     int32_t *scratch = static_cast<int32_t *>(
         std::malloc((row_entries > 0 ? row_entries + row_entries / 4 : 1) * sizeof(int32_t)));
-    int32_t *members = scratch + row_entries;
+    int32_t *members = scratch != nullptr ? scratch + row_entries : nullptr;
     MarkArena &arena = arenas[idx(omp_get_thread_num())];
     if (scratch == nullptr) out_of_memory = true;
 #pragma omp for schedule(dynamic, 256)
