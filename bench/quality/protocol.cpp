@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -228,48 +227,6 @@ SearchResult search_ours(Bench& bench, const ProtocolConfig& config, CsvWriter& 
   return search;
 }
 
-// One record of a CSV written by CsvWriter: fields split at commas outside
-// double quotes, quotes removed.
-std::vector<std::string> csv_fields(const std::string& line) {
-  std::vector<std::string> fields(1);
-  bool quoted = false;
-  for (char ch : line) {
-    if (ch == '"') quoted = !quoted;
-    else if (ch == ',' && !quoted) fields.emplace_back();
-    else fields.back() += ch;
-  }
-  return fields;
-}
-
-// The peers' settings an earlier run put in its tables for one size.
-BestSettings tuned_settings(const std::string& path, size_t points) {
-  std::ifstream in(path);
-  if (!in) throw std::runtime_error("cannot read " + path);
-  std::string line;
-  std::getline(in, line);
-  const std::vector<std::string> header = csv_fields(line);
-  auto column = [&](const std::string& name) {
-    const auto it = std::find(header.begin(), header.end(), name);
-    if (it == header.end()) throw std::runtime_error(path + " has no column " + name);
-    return static_cast<size_t>(it - header.begin());
-  };
-  const size_t phase = column("phase"), size = column("points"), sigma = column("sigma"),
-               method = column("method"), setting = column("setting");
-  BestSettings best;
-  while (std::getline(in, line)) {
-    const std::vector<std::string> f = csv_fields(line);
-    if (f.size() < header.size() || f[phase] != "table" || f[method] == "ours" ||
-        f[method] == "noisy" || std::stoull(f[size]) != points) {
-      continue;
-    }
-    best[f[method]].insert_or_assign(std::stod(f[sigma]), parse_method(f[setting]));
-  }
-  if (best.empty()) {
-    throw std::runtime_error(path + " has no peer table rows for " + std::to_string(points) + " points");
-  }
-  return best;
-}
-
 // Noisy input, our setting and each peer's setting for the cell's noise level.
 void table_rows(Bench& bench, const MethodSpec& ours, const BestSettings& best) {
   for (size_t c = 0; c < bench.cells().size(); ++c) {
@@ -334,7 +291,7 @@ void run_protocol(const ProtocolConfig& config) {
       continue;
     }
     Bench bench(make_cells(surfaces, points, config.sigmas), config.threads, csv);
-    if (!config.tuned_from.empty()) best = tuned_settings(config.tuned_from, points);
+    if (!config.tuned_from.empty()) best = tuned_peer_settings(config.tuned_from, points);
     else if (!config.ours_only) best = tune_peers(bench, config.peer_sweep, s == 0 ? nullptr : &best);
     MethodSpec ours = ours_defaults();
     if (s == 0 && !config.ours_grid.empty()) ours = search_ours(bench, config, csv).chosen;

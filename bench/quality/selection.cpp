@@ -1,6 +1,9 @@
 #include "selection.h"
 
+#include <algorithm>
+#include <fstream>
 #include <limits>
+#include <stdexcept>
 
 namespace ici3d::bench {
 
@@ -8,6 +11,19 @@ namespace {
 
 double ratio(double value, double reference) {
   return reference > 0 ? value / reference : (value > 0 ? std::numeric_limits<double>::infinity() : 0);
+}
+
+// One record of a quality CSV (ours or report.py's): fields split at commas outside
+// double quotes, quotes removed.
+std::vector<std::string> csv_fields(const std::string& line) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (char ch : line) {
+    if (ch == '"') quoted = !quoted;
+    else if (ch == ',' && !quoted) fields.emplace_back();
+    else fields.back() += ch;
+  }
+  return fields;
 }
 
 }  // namespace
@@ -83,6 +99,35 @@ SearchResult greedy_search(const MethodSpec& start,
     if (result.chosen.text() == before) break;
   }
   return result;
+}
+
+std::map<std::string, std::map<double, MethodSpec>> tuned_peer_settings(const std::string& path,
+                                                                         size_t points) {
+  std::ifstream in(path);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::string line;
+  std::getline(in, line);
+  const std::vector<std::string> header = csv_fields(line);
+  auto column = [&](const std::string& name) {
+    const auto it = std::find(header.begin(), header.end(), name);
+    if (it == header.end()) throw std::runtime_error(path + " has no column " + name);
+    return static_cast<size_t>(it - header.begin());
+  };
+  const size_t phase = column("phase"), size = column("points"), sigma = column("sigma"),
+               method = column("method"), setting = column("setting");
+  std::map<std::string, std::map<double, MethodSpec>> best;
+  while (std::getline(in, line)) {
+    const std::vector<std::string> f = csv_fields(line);
+    if (f.size() < header.size() || f[phase] != "table" || f[method] == "ours" ||
+        f[method] == "noisy" || std::stoull(f[size]) != points) {
+      continue;
+    }
+    best[f[method]].insert_or_assign(std::stod(f[sigma]), parse_method(f[setting]));
+  }
+  if (best.empty()) {
+    throw std::runtime_error(path + " has no peer table rows for " + std::to_string(points) + " points");
+  }
+  return best;
 }
 
 }  // namespace ici3d::bench

@@ -37,6 +37,13 @@ struct Trial {
 std::map<double, MethodSpec> best_per_sigma(const std::vector<Trial>& trials,
                                             const std::string& family);
 
+/// Per family and noise level, the peer settings that an earlier quality CSV
+/// used in its "table" rows for clouds of `points` points (ours and the noisy
+/// input left out). std::runtime_error when the file cannot be read, lacks a
+/// column or holds no such rows.
+std::map<std::string, std::map<double, MethodSpec>> tuned_peer_settings(const std::string& path,
+                                                                         size_t points);
+
 /// Mean score and time of one setting over the whole set.
 struct Summary {
   double score = 0;

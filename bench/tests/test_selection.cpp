@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <fstream>
 #include <map>
+#include <stdexcept>
+#include <string>
 
 #include "selection.h"
 
@@ -76,6 +80,32 @@ TEST(GreedySearch, SecondRoundRevisitsEarlierParameters) {
   const SearchResult more = greedy_search(start, grid, coupled, 10.0, 5);
   EXPECT_EQ(more.chosen.text(), "ours:a=2,b=2");
   EXPECT_DOUBLE_EQ(more.summary.score, 1.0);
+}
+
+// The settings a later run reuses: the peers' table rows of one size, with
+// quoted settings that hold commas; sweeps, ours and the input left out.
+TEST(TunedPeerSettings, ReadsThePeersTableRowsOfOneSize) {
+  const std::string path = testing::TempDir() + "tuned_peer_settings.csv";
+  {
+    std::ofstream out(path);
+    out << "phase,points,mesh,sigma,method,setting,chamfer_e4\n"
+        << "sweep,10000,cow,0.01,jet,jet:k=12,1\n"
+        << "table,10000,cow,0.01,noisy,noisy,3\n"
+        << "table,10000,cow,0.01,ours,\"ours:k=32,cap=512\",1\n"
+        << "table,10000,cow,0.01,jet,jet:k=24,1\n"
+        << "table,10000,cow,0.03,bilateral,\"bilateral:k=48,iters=3,sharp=25\",2\n"
+        << "table,50000,cow,0.01,jet,jet:k=48,1\n"
+        << "table,10000\n";  // a cut record
+  }
+  const auto tuned = tuned_peer_settings(path, 10000);
+  ASSERT_EQ(tuned.size(), 2u);
+  ASSERT_EQ(tuned.at("jet").size(), 1u);
+  EXPECT_EQ(tuned.at("jet").at(0.01).text(), "jet:k=24");
+  EXPECT_EQ(tuned.at("bilateral").at(0.03).text(), "bilateral:k=48,iters=3,sharp=25");
+  EXPECT_EQ(tuned_peer_settings(path, 50000).at("jet").at(0.01).text(), "jet:k=48");
+  EXPECT_THROW(tuned_peer_settings(path, 200000), std::runtime_error);
+  EXPECT_THROW(tuned_peer_settings(path + ".missing", 10000), std::runtime_error);
+  std::remove(path.c_str());
 }
 
 }  // namespace
