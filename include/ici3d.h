@@ -220,7 +220,7 @@ ICI3D_API void ici3d_denoise_with_progress(
  * @param[in]  points          3*n float.
  * @param[out] denoised_points 3*n float.
  *
- * Working memory: one byte per candidate of every point that accepted a
+ * Working memory: four bits per candidate of every point that accepted a
  * window (which of its windows hold the candidate), about 54 four-byte
  * values per point, and 5*max_selected int32 per thread. If it cannot be allocated, denoised_points receives a copy of
  * points and noise_sigma is left unchanged. n < 1 touches nothing. Results

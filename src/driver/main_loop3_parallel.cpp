@@ -35,7 +35,7 @@ struct WorkArrays {
   // null when it kept none), and the smallest and largest point index in
   // them: the spreading looks at point i's windows only when they reach into
   // the points it is summing for.
-  const uint8_t **window_marks = nullptr;  // [i]
+  const uint64_t **window_marks = nullptr;  // [i]
   float *plane_weights = nullptr;         // [4i + d], of the kept windows
   int32_t *member_lo = nullptr;           // [i]
   int32_t *member_hi = nullptr;           // [i]
@@ -52,7 +52,7 @@ struct WorkArrays {
     sigma_sq_sums = alloc<float>(n);
     contribution_counts = alloc<float>(n);
     fused_points = alloc<float>(3 * n);
-    window_marks = alloc<const uint8_t *>(n);
+    window_marks = alloc<const uint64_t *>(n);
     plane_weights = alloc<float>(4 * n);
     member_lo = alloc<int32_t>(n);
     member_hi = alloc<int32_t>(n);
@@ -110,10 +110,11 @@ void initialise(WorkArrays &w, std::size_t n, const float *noise_sigma, const fl
 
 // Storage for the window marks that the spreading reads, filled by one
 // thread in blocks that never move. A point's rows are estimated into a
-// scratch of four full rows; what is kept is one byte per list entry, bit d
-// set when the entry is a member of the accepted window of direction d. So
-// memory follows the lists rather than four rows of max_selected entries for
-// every point, and is a quarter of keeping the members' indices.
+// scratch of four full rows; what is kept is a bit mask over its list per
+// direction, bit k of direction d set when entry k is a member of the
+// accepted window of direction d. So memory follows the lists (half a byte
+// per entry) rather than four rows of max_selected entries for every point,
+// and the spreading visits only the members.
 class MarkArena {
  public:
   MarkArena() = default;
@@ -127,18 +128,18 @@ class MarkArena {
     }
   }
 
-  // `count` zeroed bytes that stay in place until the arena goes; null when
+  // `count` zeroed words that stay in place until the arena goes; null when
   // memory runs out.
-  uint8_t *take(std::size_t count) {
+  uint64_t *take(std::size_t count) {
     if (head_ == nullptr || head_->used + count > head_->capacity) {
-      const std::size_t capacity = count > kBlockBytes ? count : kBlockBytes;
-      void *memory = std::malloc(sizeof(Block) + capacity);
+      const std::size_t capacity = count > kBlockWords ? count : kBlockWords;
+      void *memory = std::malloc(sizeof(Block) + capacity * sizeof(uint64_t));
       if (memory == nullptr) return nullptr;
       head_ = new (memory) Block{head_, capacity, 0};
     }
-    uint8_t *room = bytes(head_) + head_->used;
+    uint64_t *room = words(head_) + head_->used;
     head_->used += count;
-    std::memset(room, 0, count);
+    std::memset(room, 0, count * sizeof(uint64_t));
     return room;
   }
 
@@ -148,10 +149,24 @@ class MarkArena {
     std::size_t capacity;
     std::size_t used;
   };
-  static constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
-  static uint8_t *bytes(Block *b) { return reinterpret_cast<uint8_t *>(b + 1); }
+  static constexpr std::size_t kBlockWords = std::size_t{1} << 17;
+  static uint64_t *words(Block *b) { return reinterpret_cast<uint64_t *>(b + 1); }
   Block *head_ = nullptr;
 };
+
+// Words of one direction's mask over a list of `count` entries.
+std::size_t mask_words(int32_t count) { return (idx(count) + 63) / 64; }
+
+// Position of the lowest set bit of a non-zero word.
+std::size_t lowest_bit(uint64_t bits) {
+#if defined(__GNUC__) || defined(__clang__)
+  return static_cast<std::size_t>(__builtin_ctzll(bits));
+#else
+  std::size_t k = 0;
+  for (; (bits & 1u) == 0; bits >>= 1) ++k;
+  return k;
+#endif
+}
 
 // How many members of row d of point i the spreading reads: those of an
 // accepted direction whose window fits its row, none otherwise.
@@ -190,7 +205,8 @@ bool keep_windows(WorkArrays &w, std::size_t i, const PassInputs &in, const int3
   w.window_marks[i] = nullptr;
   if (any) {
     const int32_t *list = in.lists[i];
-    uint8_t *marks = arena.take(idx(in.counts[i]));
+    const std::size_t words = mask_words(in.counts[i]);
+    uint64_t *marks = arena.take(4 * words);
     if (marks == nullptr) return false;
     w.window_marks[i] = marks;
     for (int32_t d = 0; d < 4; ++d) {
@@ -199,7 +215,8 @@ bool keep_windows(WorkArrays &w, std::size_t i, const PassInputs &in, const int3
       for (int32_t k = 0; k < lengths[d]; ++k) {
         const int32_t j = list[positions[k]];
         members[k] = j;
-        marks[positions[k]] |= static_cast<uint8_t>(1u << d);
+        const std::size_t at = idx(positions[k]);
+        marks[idx(d) * words + at / 64] |= uint64_t{1} << (at % 64);
         lo = j < lo ? j : lo;
         hi = j > hi ? j : hi;
       }
@@ -222,18 +239,18 @@ bool keep_windows(WorkArrays &w, std::size_t i, const PassInputs &in, const int3
 // ascending, directions ascending), so each point's sums are formed with the
 // same additions in the same order whichever thread owns it and however the
 // points are split. Within one window the members are met in list order
-// rather than window order: a window's members are distinct list entries, so
-// a point receives the window's plane as many times as it is listed there,
-// and nothing else comes between those additions to its own sums.
+// (through its mask) rather than window order: a window's members are
+// distinct list entries, so a point receives the window's plane as many
+// times as it is listed there, and nothing else comes between those
+// additions to its own sums.
 void spread_into(const WorkArrays &w, int32_t first, int32_t last, const PassInputs &in) {
   const ici3d::internal::SpreadSums sums{w.normal_matrix_sums, w.normal_rhs_sums, w.weight_sums,
                                          w.sigma_sq_sums, w.contribution_counts};
   for (int32_t i = 0; i < in.n; ++i) {
     const std::size_t ii = idx(i);
     if (w.member_hi[ii] < first || w.member_lo[ii] >= last) continue;
-    const uint8_t *marks = w.window_marks[ii];
     const int32_t *list = in.lists[ii];
-    const int32_t count = in.counts[ii];
+    const std::size_t words = mask_words(in.counts[ii]);
     for (int32_t d = 0; d < 4; ++d) {
       const int32_t length = kept_length(w, ii, d, in.max_selected);
       ici3d::internal::Plane plane;
@@ -243,11 +260,12 @@ void spread_into(const WorkArrays &w, int32_t first, int32_t last, const PassInp
                                            in.max_selected, plane)) {
         const ici3d::internal::PlaneContribution contribution = ici3d::internal::plane_contribution(
             plane, w.plane_weights[layout::selected_count(i, d)], i, d, in.n, w.direction_sigmas);
-        const uint8_t bit = static_cast<uint8_t>(1u << d);
-        for (int32_t k = 0; k < count; ++k) {
-          if ((marks[k] & bit) == 0) continue;
-          const int32_t j = list[k];
-          if (j >= first && j < last) ici3d::internal::add_contribution(contribution, idx(j), sums);
+        const uint64_t *mask = w.window_marks[ii] + idx(d) * words;
+        for (std::size_t word = 0; word < words; ++word) {
+          for (uint64_t bits = mask[word]; bits != 0; bits &= bits - 1) {
+            const int32_t j = list[64 * word + lowest_bit(bits)];
+            if (j >= first && j < last) ici3d::internal::add_contribution(contribution, idx(j), sums);
+          }
         }
       }
     }
