@@ -222,8 +222,9 @@ ICI3D_API void ici3d_denoise_with_progress(
  *
  * Working memory: four bits per candidate of every point that accepted a
  * window (which of its windows hold the candidate), about 54 four-byte
- * values per point, and 5*max_selected int32 per thread. If it cannot be allocated, denoised_points receives a copy of
- * points and noise_sigma is left unchanged. n < 1 touches nothing. Results
+ * values per point, and 5*max_selected int32 per thread. If it cannot be
+ * allocated, denoised_points receives a copy of points and noise_sigma is
+ * left unchanged. n < 1 touches nothing. Results
  * are bit-identical whatever the number of threads.
  */
 ICI3D_API void main_loop3_parallel(int32_t *const *ici_neighbors,

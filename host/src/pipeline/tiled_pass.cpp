@@ -328,10 +328,11 @@ TileOutcome run_tile(const PassLayout& layout, const Tile& tile, int threads,
 
 size_t bytes_per_tile_point(int32_t k, int32_t list_cap) {
   const size_t cap = static_cast<size_t>(list_cap), rows = static_cast<size_t>(k);
-  // Library: the marks of the kept windows (up to a byte per list entry), frames
-  // and about 70 four-byte working values. Lists: as found and renumbered for the
-  // library, and a third share kept for the blocks of lists in flight while
-  // they are built; the same for the frame rows (twice). The region's positions, floats, noise levels, flags and
+  // Library: the marks of the kept windows (half a byte per list entry,
+  // counted as one), frames and about 70 four-byte working values. Lists: as
+  // found and renumbered for the library, and a third share kept for the
+  // blocks of lists in flight while they are built; the same for the frame
+  // rows (twice). The region's positions, floats, noise levels, flags and
   // index maps, and the k-d tree of the searches.
   return cap + 340 + 12 * cap + 8 * rows + 24 + 12 + 12 + 8 + 4 + 4 + 16 + 64;
 }
