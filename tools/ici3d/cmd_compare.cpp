@@ -9,8 +9,8 @@
 
 #include "cli_common.h"
 #include "ici3d_host/points.h"
+#include "ici3d_shapes/analytic.h"
 #include "json.h"
-#include "synth_shapes.h"
 
 namespace ici3d::cli {
 
@@ -30,12 +30,12 @@ struct SurfaceDistances {
   double max = std::numeric_limits<double>::quiet_NaN();
 };
 
-SurfaceDistances measure(const Shape& shape, const std::vector<double>& xyz) {
+SurfaceDistances measure(const shapes::Shape& shape, const std::vector<double>& xyz) {
   SurfaceDistances d;
   d.points = xyz.size() / 3;
   double sum = 0, sum_squares = 0, largest = 0;
   for (size_t i = 0; i < d.points; ++i) {
-    const Vec3 p{xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]};
+    const shapes::Vec3 p{xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]};
     if (!host::is_finite_point(p.data())) continue;
     const double distance = shape.distance(p);
     sum += distance;
@@ -79,7 +79,7 @@ std::string as_table(const CompareArgs& a, const std::vector<SurfaceDistances>& 
 }
 
 void run_compare(const CompareArgs& a) {
-  const Shape shape = Shape::make(a.shape);
+  const shapes::Shape shape = shapes::Shape::make(a.shape);
   std::vector<SurfaceDistances> results;
   for (const std::string& input : a.inputs)
     results.push_back(measure(shape, load_cloud(input).xyz));
@@ -94,7 +94,7 @@ Command add_compare_command(CLI::App& parent, const GlobalOptions&) {
   auto a = std::make_shared<CompareArgs>();
   app->add_option("--shape", a->shape, "The shape the clouds sample (as given to synth)")
       ->required()
-      ->check(CLI::IsMember(Shape::names()));
+      ->check(CLI::IsMember(shapes::Shape::names()));
   app->add_option("IN", a->inputs, "Clouds to measure")->required();
   app->add_flag("--json", a->json, "Print JSON instead of a table");
   return {app, [a] { run_compare(*a); }};

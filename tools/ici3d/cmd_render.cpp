@@ -9,8 +9,8 @@
 #include <optional>
 
 #include "cli_common.h"
+#include "ici3d_shapes/analytic.h"
 #include "render.h"
-#include "synth_shapes.h"
 
 namespace ici3d::cli {
 
@@ -70,7 +70,7 @@ std::vector<float> own_colours(const host::PointCloud& cloud) {
   return colours;
 }
 
-std::vector<double> surface_distances(const std::vector<double>& xyz, const Shape& shape) {
+std::vector<double> surface_distances(const std::vector<double>& xyz, const shapes::Shape& shape) {
   std::vector<double> values(xyz.size() / 3);
   for (size_t i = 0; i < values.size(); ++i)
     values[i] = shape.distance({xyz[3 * i], xyz[3 * i + 1], xyz[3 * i + 2]});
@@ -79,8 +79,8 @@ std::vector<double> surface_distances(const std::vector<double>& xyz, const Shap
 
 std::vector<RenderInput> load_inputs(const RenderArgs& a, const Console& console) {
   std::vector<RenderInput> clouds;
-  const std::optional<Shape> shape =
-      a.shape.empty() ? std::nullopt : std::optional<Shape>(Shape::make(a.shape));
+  const std::optional<shapes::Shape> shape =
+      a.shape.empty() ? std::nullopt : std::optional<shapes::Shape>(shapes::Shape::make(a.shape));
   bool any_coloured = false;
   for (const std::string& input : a.inputs) {
     host::PointCloud cloud = load_cloud(input);
@@ -156,7 +156,7 @@ Command add_render_command(CLI::App& parent, const GlobalOptions& global) {
                   "own colours with rgb (red, green, blue attributes: PLY, PCD, LAS)");
   app->add_option("--shape", a->shape,
                   "Colour points by their distance to the true surface of this synth shape")
-      ->check(CLI::IsMember(Shape::names()))
+      ->check(CLI::IsMember(shapes::Shape::names()))
       ->excludes("--color-by");
   app->add_option("--range", a->range,
                   "MIN,MAX of the colour scale; default: 2nd to 98th percentile")

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "cli_common.h"
-#include "synth_shapes.h"
+#include "ici3d_shapes/analytic.h"
 
 namespace ici3d::cli {
 
@@ -34,16 +34,8 @@ host::PointCloud cloud_of(std::vector<double> xyz) {
   return cloud;
 }
 
-// Isotropic Gaussian noise, `sigma` per coordinate.
-std::vector<double> add_noise(std::vector<double> xyz, double sigma, SeededRandom& random) {
-  if (sigma > 0) {
-    for (double& value : xyz) value += sigma * random.normal();
-  }
-  return xyz;
-}
-
 void run_synth(SynthArgs& a, const Console& console) {
-  const Shape shape = Shape::make(a.shape);
+  const shapes::Shape shape = shapes::Shape::make(a.shape);
   const host::Format format = output_format(a.output, a.format, "OUT");
   std::string clean = a.no_clean ? std::string() : a.clean;
   if (!a.no_clean && clean.empty()) {
@@ -59,9 +51,9 @@ void run_synth(SynthArgs& a, const Console& console) {
 
   // The seed fixes the surface points first, then the noise, so the clean
   // copy is the noisy cloud's exact ground truth.
-  SeededRandom random(a.seed);
+  shapes::SeededRandom random(a.seed);
   std::vector<double> surface = shape.sample(a.points, random);
-  host::PointCloud noisy = cloud_of(add_noise(surface, a.noise, random));
+  host::PointCloud noisy = cloud_of(shapes::add_gaussian_noise(surface, a.noise, random));
   host::WriteOptions write;
   write.overwrite = a.force;
   write.format = format;
@@ -86,7 +78,7 @@ Command add_synth_command(CLI::App& parent, const GlobalOptions& global) {
                   "sphere (radius 1), cube (side 2) or part (machined block, 2 x 1.2 x 0.8, "
                   "with a step and a bore)")
       ->required()
-      ->check(CLI::IsMember(Shape::names()));
+      ->check(CLI::IsMember(shapes::Shape::names()));
   app->add_option("OUT", a->output, "Noisy cloud; - for standard output (needs --format)")
       ->required();
   app->add_option("-n,--points", a->points, "Number of points")

@@ -1,4 +1,4 @@
-#include "synth_shapes.h"
+#include "ici3d_shapes/analytic.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,11 +6,9 @@
 #include <optional>
 #include <stdexcept>
 
-namespace ici3d::cli {
+namespace ici3d::shapes {
 
 namespace {
-
-constexpr double kPi = 3.14159265358979323846;
 
 struct Rect {
   double u0, u1, v0, v1;
@@ -128,20 +126,6 @@ class Sphere : public SurfacePatch {
 
 }  // namespace
 
-double SeededRandom::uniform() { return static_cast<double>(engine_() >> 11) * 0x1.0p-53; }
-
-double SeededRandom::normal() {
-  if (has_spare_) {
-    has_spare_ = false;
-    return spare_;
-  }
-  const double radius = std::sqrt(-2 * std::log(1 - uniform()));
-  const double angle = 2 * kPi * uniform();
-  spare_ = radius * std::sin(angle);
-  has_spare_ = true;
-  return radius * std::cos(angle);
-}
-
 std::vector<std::string> Shape::names() { return {"sphere", "cube", "part"}; }
 
 void Shape::add(std::unique_ptr<SurfacePatch> patch) {
@@ -199,4 +183,4 @@ double Shape::distance(const Vec3& p) const {
   return best;
 }
 
-}  // namespace ici3d::cli
+}  // namespace ici3d::shapes

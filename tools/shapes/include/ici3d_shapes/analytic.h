@@ -11,33 +11,15 @@
 //           (x, y) = (0.5, 0) through the low half. Sharp convex and concave
 //           edges, flat faces and a curved (cylindrical) face.
 
-#include <array>
-#include <cstdint>
+#include <cstddef>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
-namespace ici3d::cli {
+#include "ici3d_shapes/geometry.h"
+#include "ici3d_shapes/random.h"
 
-using Vec3 = std::array<double, 3>;
-
-/// Seeded random numbers whose sequence depends only on the seed: uniform
-/// values from the 64-bit Mersenne Twister's raw output, normal values by
-/// Box-Muller (library distributions may differ between implementations).
-class SeededRandom {
- public:
-  explicit SeededRandom(uint64_t seed) : engine_(seed) {}
-  /// Uniform in [0, 1).
-  double uniform();
-  /// Standard normal.
-  double normal();
-
- private:
-  std::mt19937_64 engine_;
-  bool has_spare_ = false;
-  double spare_ = 0;
-};
+namespace ici3d::shapes {
 
 /// A piece of a surface: its area, uniform sampling, and the exact distance
 /// from any point to the piece.
@@ -68,4 +50,4 @@ class Shape {
   std::vector<double> cumulative_area_;
 };
 
-}  // namespace ici3d::cli
+}  // namespace ici3d::shapes

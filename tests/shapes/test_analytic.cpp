@@ -1,17 +1,15 @@
-// Exact distances and uniform sampling of the synthetic shapes, and the
-// report writer's JSON.
+// Exact distances and uniform sampling of the analytic shapes.
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "json.h"
-#include "synth_shapes.h"
+#include "ici3d_shapes/analytic.h"
 
-namespace ici3d::cli {
+namespace ici3d::shapes {
 namespace {
 
-TEST(SynthShapes, SampledPointsLieOnTheSurface) {
+TEST(AnalyticShapes, SampledPointsLieOnTheSurface) {
   for (const std::string& name : Shape::names()) {
     const Shape shape = Shape::make(name);
     SeededRandom random(11);
@@ -23,7 +21,7 @@ TEST(SynthShapes, SampledPointsLieOnTheSurface) {
   EXPECT_THROW(Shape::make("torus"), std::invalid_argument);
 }
 
-TEST(SynthShapes, PartDistancesAtKnownPoints) {
+TEST(AnalyticShapes, PartDistancesAtKnownPoints) {
   const Shape part = Shape::make("part");
   EXPECT_NEAR(part.distance({-0.5, 0, 0.81}), 0.01, 1e-12);  // above the tall top
   EXPECT_NEAR(part.distance({0.5, 0, 0.2}), 0.25, 1e-12);    // on the bore's axis
@@ -39,7 +37,7 @@ TEST(SynthShapes, PartDistancesAtKnownPoints) {
               1e-9);
 }
 
-TEST(SynthShapes, CubeAndSphereDistances) {
+TEST(AnalyticShapes, CubeAndSphereDistances) {
   const Shape cube = Shape::make("cube"), sphere = Shape::make("sphere");
   EXPECT_NEAR(cube.distance({0, 0, 0}), 1, 1e-12);
   EXPECT_NEAR(cube.distance({2, 2, 0}), std::sqrt(2.0), 1e-12);
@@ -50,7 +48,7 @@ TEST(SynthShapes, CubeAndSphereDistances) {
 
 // Points fall on each face in proportion to its area: the part's tall top
 // holds 1.2 of its area.
-TEST(SynthShapes, SamplingIsUniformByArea) {
+TEST(AnalyticShapes, SamplingIsUniformByArea) {
   const Shape part = Shape::make("part");
   SeededRandom random(4);
   const size_t n = 100000;
@@ -61,28 +59,5 @@ TEST(SynthShapes, SamplingIsUniformByArea) {
   EXPECT_NEAR(static_cast<double>(on_tall_top) / n, expected, 5 * std::sqrt(expected / n));
 }
 
-TEST(SeededRandom, NormalHasZeroMeanAndUnitVariance) {
-  SeededRandom random(9);
-  double sum = 0, sum_squares = 0;
-  const int n = 200000;
-  for (int i = 0; i < n; ++i) {
-    const double v = random.normal();
-    sum += v;
-    sum_squares += v * v;
-  }
-  EXPECT_NEAR(sum / n, 0, 0.01);
-  EXPECT_NEAR(sum_squares / n, 1, 0.01);
-}
-
-TEST(JsonWriter, EscapesStringsAndWritesNonFiniteAsNull) {
-  JsonWriter json;
-  json.begin_object().member("a\"b", "line\nbreak\x01").member("nan", std::nan(""));
-  json.key("list").begin_array().value(1).value(2.5).value(true).end_array();
-  json.key("empty").begin_object().end_object().end_object();
-  EXPECT_EQ(json.str(),
-            "{\n  \"a\\\"b\": \"line\\nbreak\\u0001\",\n  \"nan\": null,\n  \"list\": [\n    1,\n"
-            "    2.5,\n    true\n  ],\n  \"empty\": {}\n}\n");
-}
-
 }  // namespace
-}  // namespace ici3d::cli
+}  // namespace ici3d::shapes

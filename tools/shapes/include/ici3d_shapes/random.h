@@ -1,0 +1,32 @@
+#pragma once
+// Seeded random numbers for synthetic clouds, the same sequence for a given
+// seed on every platform and standard library.
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace ici3d::shapes {
+
+/// Uniform values from the 64-bit Mersenne Twister's raw output, normal values
+/// by Box-Muller: the standard library's distributions differ between
+/// implementations, the engine's output does not.
+class SeededRandom {
+ public:
+  explicit SeededRandom(uint64_t seed) : engine_(seed) {}
+  /// Uniform in [0, 1).
+  double uniform();
+  /// Standard normal.
+  double normal();
+
+ private:
+  std::mt19937_64 engine_;
+  bool has_spare_ = false;
+  double spare_ = 0;
+};
+
+/// xyz with independent N(0, sigma^2) added to every coordinate, drawn from
+/// `random` in order; unchanged (and nothing drawn) when sigma is 0.
+std::vector<double> add_gaussian_noise(std::vector<double> xyz, double sigma, SeededRandom& random);
+
+}  // namespace ici3d::shapes

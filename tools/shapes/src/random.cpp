@@ -1,0 +1,31 @@
+#include "ici3d_shapes/random.h"
+
+#include <cmath>
+
+#include "ici3d_shapes/geometry.h"
+
+namespace ici3d::shapes {
+
+double SeededRandom::uniform() { return static_cast<double>(engine_() >> 11) * 0x1.0p-53; }
+
+double SeededRandom::normal() {
+  if (has_spare_) {
+    has_spare_ = false;
+    return spare_;
+  }
+  const double radius = std::sqrt(-2 * std::log(1 - uniform()));
+  const double angle = 2 * kPi * uniform();
+  spare_ = radius * std::sin(angle);
+  has_spare_ = true;
+  return radius * std::cos(angle);
+}
+
+std::vector<double> add_gaussian_noise(std::vector<double> xyz, double sigma,
+                                       SeededRandom& random) {
+  if (sigma > 0) {
+    for (double& value : xyz) value += sigma * random.normal();
+  }
+  return xyz;
+}
+
+}  // namespace ici3d::shapes
