@@ -12,12 +12,14 @@
 
 #include "ici3d.h"
 #include "ici3d_host/estimate.h"
+#include "ici3d_shapes/mesh.h"
+#include "ici3d_shapes/random.h"
 #include "pass_stages.h"
-#include "shapes.h"
 
 namespace {
 
 using namespace ici3d::bench;
+namespace shapes = ici3d::shapes;
 
 struct Fixture {
   PassSettings settings;
@@ -26,10 +28,12 @@ struct Fixture {
 };
 
 Fixture make_fixture(size_t points) {
-  Mesh mesh = machined_part_mesh();
-  normalise_to_unit_sphere(mesh);
-  const SurfaceSamples clean = sample_surface(mesh, points, seed_from("micro"));
-  const std::vector<double> noisy = add_gaussian_noise(clean.xyz, 0.01, seed_from("micro-noise"));
+  shapes::Mesh mesh = shapes::machined_part_mesh();
+  shapes::normalise_to_unit_sphere(mesh);
+  const shapes::SurfaceSamples clean =
+      shapes::sample_surface(mesh, points, shapes::seed_from("micro"));
+  const std::vector<double> noisy =
+      shapes::add_gaussian_noise(clean.xyz, 0.01, shapes::seed_from("micro-noise"));
   Fixture f;
   const ici3d::host::SurfaceEstimate surface = ici3d::host::estimate_surface(noisy.data(), points);
   f.settings.spacing = surface.spacing;

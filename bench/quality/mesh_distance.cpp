@@ -25,12 +25,13 @@ struct MeshDistance::Impl {
   Tree tree;
 };
 
-MeshDistance::MeshDistance(const Mesh& mesh) : impl_(std::make_unique<Impl>()), mesh_(mesh) {
+MeshDistance::MeshDistance(const shapes::Mesh& mesh)
+    : impl_(std::make_unique<Impl>()), mesh_(mesh) {
   impl_->triangles.reserve(mesh.triangles.size());
   for (const auto& t : mesh.triangles) {
-    const Vec3& a = mesh.vertices[t[0]];
-    const Vec3& b = mesh.vertices[t[1]];
-    const Vec3& c = mesh.vertices[t[2]];
+    const shapes::Vec3& a = mesh.vertices[t[0]];
+    const shapes::Vec3& b = mesh.vertices[t[1]];
+    const shapes::Vec3& c = mesh.vertices[t[2]];
     impl_->triangles.emplace_back(point_at(a.data()), point_at(b.data()), point_at(c.data()));
   }
   impl_->tree.insert(impl_->triangles.cbegin(), impl_->triangles.cend());
@@ -64,7 +65,8 @@ std::vector<double> MeshDistance::closest_normals(const std::vector<double>& xyz
   std::vector<double> normals(xyz.size());
 #pragma omp parallel for schedule(static)
   for (long i = 0; i < n; ++i) {
-    const Vec3 normal = triangle_normal(mesh_, static_cast<size_t>(closest_triangle(&xyz[3 * i])));
+    const shapes::Vec3 normal =
+        shapes::triangle_normal(mesh_, static_cast<size_t>(closest_triangle(&xyz[3 * i])));
     for (int c = 0; c < 3; ++c) normals[3 * i + c] = normal[c];
   }
   return normals;

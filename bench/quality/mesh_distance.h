@@ -5,13 +5,13 @@
 #include <memory>
 #include <vector>
 
-#include "shapes.h"
+#include "ici3d_shapes/mesh.h"
 
 namespace ici3d::bench {
 
 class MeshDistance {
  public:
-  explicit MeshDistance(const Mesh& mesh);
+  explicit MeshDistance(const shapes::Mesh& mesh);
   ~MeshDistance();
   MeshDistance(const MeshDistance&) = delete;
   MeshDistance& operator=(const MeshDistance&) = delete;
@@ -28,7 +28,7 @@ class MeshDistance {
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
-  const Mesh& mesh_;
+  const shapes::Mesh& mesh_;
 };
 
 }  // namespace ici3d::bench

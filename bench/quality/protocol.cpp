@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "ici3d_host/estimate.h"
+#include "ici3d_shapes/random.h"
 #include "metrics.h"
 #include "run_info.h"
 
@@ -245,8 +246,9 @@ void table_rows(Bench& bench, const MethodSpec& ours, const BestSettings& best) 
 std::unique_ptr<Surface> load_surface(const std::string& name, const std::string& mesh_dir) {
   auto s = std::make_unique<Surface>();
   s->name = name;
-  s->mesh = is_synthetic(name) ? synthetic_mesh(name) : read_off(mesh_dir + "/" + name + ".off");
-  normalise_to_unit_sphere(s->mesh);
+  s->mesh = is_synthetic(name) ? shapes::synthetic_mesh(name)
+                               : shapes::read_off(mesh_dir + "/" + name + ".off");
+  shapes::normalise_to_unit_sphere(s->mesh);
   s->distance = std::make_unique<MeshDistance>(s->mesh);
   return s;
 }
@@ -257,11 +259,11 @@ Cell make_cell(const Surface& surface, size_t points, double sigma) {
   cell.points = points;
   cell.sigma = sigma;
   const std::string key = surface.name + "/" + std::to_string(points);
-  cell.clean = sample_surface(surface.mesh, points, seed_from(key)).xyz;
+  cell.clean = shapes::sample_surface(surface.mesh, points, shapes::seed_from(key)).xyz;
   std::ostringstream noise_key;
   noise_key << key << "/" << sigma;
-  cell.noisy = add_gaussian_noise(cell.clean, sigma, seed_from(noise_key.str()));
-  cell.true_spacing = std::sqrt(surface_area(surface.mesh) / static_cast<double>(points));
+  cell.noisy = shapes::add_gaussian_noise(cell.clean, sigma, shapes::seed_from(noise_key.str()));
+  cell.true_spacing = std::sqrt(shapes::surface_area(surface.mesh) / static_cast<double>(points));
   return cell;
 }
 

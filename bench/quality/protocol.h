@@ -9,16 +9,16 @@
 #include <utility>
 #include <vector>
 
+#include "ici3d_shapes/mesh.h"
 #include "mesh_distance.h"
 #include "methods.h"
 #include "selection.h"
-#include "shapes.h"
 
 namespace ici3d::bench {
 
 struct Surface {
   std::string name;
-  Mesh mesh;
+  shapes::Mesh mesh;
   std::unique_ptr<MeshDistance> distance;
 };
 

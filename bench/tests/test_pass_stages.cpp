@@ -7,9 +7,10 @@
 
 #include "ici3d.h"
 #include "ici3d_host/estimate.h"
+#include "ici3d_shapes/mesh.h"
+#include "ici3d_shapes/random.h"
 #include "pass_stages.h"
 #include "run_info.h"
-#include "shapes.h"
 
 namespace ici3d::bench {
 namespace {
@@ -20,9 +21,10 @@ struct Prepared {
 };
 
 Prepared prepared_cloud() {
-  Mesh mesh = machined_part_mesh();
-  normalise_to_unit_sphere(mesh);
-  const std::vector<double> noisy = add_gaussian_noise(sample_surface(mesh, 1500, 1).xyz, 0.01, 2);
+  shapes::Mesh mesh = shapes::machined_part_mesh();
+  shapes::normalise_to_unit_sphere(mesh);
+  const std::vector<double> noisy =
+      shapes::add_gaussian_noise(shapes::sample_surface(mesh, 1500, 1).xyz, 0.01, 2);
   Prepared p;
   const host::SurfaceEstimate surface = host::estimate_surface(noisy.data(), noisy.size() / 3);
   p.settings.spacing = surface.spacing;

@@ -2,10 +2,11 @@
 
 #include <cmath>
 
+#include "ici3d_shapes/mesh.h"
+#include "ici3d_shapes/random.h"
 #include "mesh_distance.h"
 #include "methods.h"
 #include "metrics.h"
-#include "shapes.h"
 
 namespace ici3d::bench {
 namespace {
@@ -36,7 +37,7 @@ TEST(Methods, EveryFamilyReducesNoiseOnAPlane) {
   for (int i = 0; i < 60; ++i) {
     for (int j = 0; j < 60; ++j) clean.insert(clean.end(), {i * 0.02, j * 0.02, 0.0});
   }
-  const std::vector<double> noisy = add_gaussian_noise(clean, 0.005, 9);
+  const std::vector<double> noisy = shapes::add_gaussian_noise(clean, 0.005, 9);
   const double before = chamfer_distance(noisy, clean);
   for (const char* setting : {"ours:k=16,base=3,scales=3,ratio=1.5,preset=1,passes=1,cap=256",
                            "jet:k=24", "bilateral:k=24,iters=2,sharp=25", "mls:r=0.08"}) {
@@ -49,7 +50,7 @@ TEST(Methods, EveryFamilyReducesNoiseOnAPlane) {
 }
 
 TEST(MeshDistance, MatchesTheCubeGeometry) {
-  const Mesh cube = cube_mesh();
+  const shapes::Mesh cube = shapes::cube_mesh();
   const MeshDistance d(cube);
   const double outside[3] = {2, 0.5, 0}, inside[3] = {0.1, 0, 0.7};
   EXPECT_NEAR(d.squared_distance(outside), 1.0, 1e-12);
@@ -59,7 +60,8 @@ TEST(MeshDistance, MatchesTheCubeGeometry) {
   const std::vector<double> normals = d.closest_normals(pts);
   EXPECT_NEAR(std::fabs(normals[0]), 1.0, 1e-12);
   EXPECT_NEAR(std::fabs(normals[5]), 1.0, 1e-12);
-  const Vec3 n = triangle_normal(cube, static_cast<size_t>(d.closest_triangle(outside)));
+  const shapes::Vec3 n =
+      shapes::triangle_normal(cube, static_cast<size_t>(d.closest_triangle(outside)));
   EXPECT_NEAR(n[0], 1.0, 1e-12);
 }
 

@@ -17,13 +17,15 @@
 
 #include "ici3d.h"
 #include "ici3d_host/denoise.h"
+#include "ici3d_shapes/mesh.h"
+#include "ici3d_shapes/random.h"
 #include "pass_stages.h"
 #include "run_info.h"
-#include "shapes.h"
 
 namespace {
 
 using namespace ici3d::bench;
+namespace shapes = ici3d::shapes;
 namespace host = ici3d::host;
 
 struct Arguments {
@@ -103,10 +105,12 @@ int main(int argc, char** argv) {
   if (args.threads > 0) omp_set_num_threads(args.threads);
   const int threads = omp_get_max_threads();
 
-  Mesh mesh = machined_part_mesh();
-  normalise_to_unit_sphere(mesh);
-  const SurfaceSamples clean = sample_surface(mesh, args.points, seed_from("throughput"));
-  std::vector<double> noisy = add_gaussian_noise(clean.xyz, args.sigma, seed_from("throughput-noise"));
+  shapes::Mesh mesh = shapes::machined_part_mesh();
+  shapes::normalise_to_unit_sphere(mesh);
+  const shapes::SurfaceSamples clean =
+      shapes::sample_surface(mesh, args.points, shapes::seed_from("throughput"));
+  std::vector<double> noisy =
+      shapes::add_gaussian_noise(clean.xyz, args.sigma, shapes::seed_from("throughput-noise"));
   const std::vector<double> input = noisy;
 
   const size_t rss_before = current_rss_bytes();

@@ -18,13 +18,15 @@
 
 #include "ici3d.h"
 #include "ici3d_host/denoise.h"
+#include "ici3d_shapes/mesh.h"
+#include "ici3d_shapes/random.h"
 #include "pass_stages.h"
 #include "run_info.h"
-#include "shapes.h"
 
 namespace {
 
 using namespace ici3d::bench;
+namespace shapes = ici3d::shapes;
 namespace host = ici3d::host;
 
 struct Arguments {
@@ -65,12 +67,13 @@ Arguments parse_arguments(int argc, char** argv) {
 // unless given: a surface whose windows are small beside the cloud, as in
 // large scans.
 std::vector<double> sphere_cloud(const Arguments& a) {
-  Mesh mesh = sphere_mesh(5);
-  normalise_to_unit_sphere(mesh);
-  const SurfaceSamples clean = sample_surface(mesh, a.points, seed_from("tiles"));
+  shapes::Mesh mesh = shapes::sphere_mesh(5);
+  shapes::normalise_to_unit_sphere(mesh);
+  const shapes::SurfaceSamples clean =
+      shapes::sample_surface(mesh, a.points, shapes::seed_from("tiles"));
   const double spacing = std::sqrt(4 * 3.14159265358979 / static_cast<double>(a.points));
-  return add_gaussian_noise(clean.xyz, a.noise > 0 ? a.noise : 0.5 * spacing,
-                            seed_from("tiles-noise"));
+  return shapes::add_gaussian_noise(clean.xyz, a.noise > 0 ? a.noise : 0.5 * spacing,
+                                    shapes::seed_from("tiles-noise"));
 }
 
 // knn, lists, frames and the library's main loop, in the given point order.

@@ -52,6 +52,14 @@ TEST(GaussianNoise, HasTheRequestedSpread) {
   SeededRandom fresh(11), used(11);
   EXPECT_EQ(add_gaussian_noise(xyz, 0.0, used), xyz);
   EXPECT_EQ(used.uniform(), fresh.uniform());
+  // A seed stands for a fresh generator.
+  SeededRandom seeded(5);
+  EXPECT_EQ(add_gaussian_noise(xyz, 0.1, 5), add_gaussian_noise(xyz, 0.1, seeded));
+}
+
+TEST(SeedFrom, DiffersBetweenKeys) {
+  EXPECT_NE(seed_from("fandisk/10000"), seed_from("fandisk/50000"));
+  EXPECT_EQ(seed_from("cube"), seed_from("cube"));
 }
 
 }  // namespace

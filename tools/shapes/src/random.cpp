@@ -1,6 +1,7 @@
 #include "ici3d_shapes/random.h"
 
 #include <cmath>
+#include <utility>
 
 #include "ici3d_shapes/geometry.h"
 
@@ -26,6 +27,20 @@ std::vector<double> add_gaussian_noise(std::vector<double> xyz, double sigma,
     for (double& value : xyz) value += sigma * random.normal();
   }
   return xyz;
+}
+
+std::vector<double> add_gaussian_noise(std::vector<double> xyz, double sigma, uint64_t seed) {
+  SeededRandom random(seed);
+  return add_gaussian_noise(std::move(xyz), sigma, random);
+}
+
+uint64_t seed_from(const std::string& key) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char ch : key) {
+    h ^= ch;
+    h *= 1099511628211ull;
+  }
+  return h;
 }
 
 }  // namespace ici3d::shapes

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace ici3d::shapes {
@@ -28,5 +29,11 @@ class SeededRandom {
 /// xyz with independent N(0, sigma^2) added to every coordinate, drawn from
 /// `random` in order; unchanged (and nothing drawn) when sigma is 0.
 std::vector<double> add_gaussian_noise(std::vector<double> xyz, double sigma, SeededRandom& random);
+/// The same from SeededRandom(seed).
+std::vector<double> add_gaussian_noise(std::vector<double> xyz, double sigma, uint64_t seed);
+
+/// A stable 64-bit seed from a text key (FNV-1a), so that every method sees
+/// the same samples and the same noise for a given mesh, size and level.
+uint64_t seed_from(const std::string& key);
 
 }  // namespace ici3d::shapes

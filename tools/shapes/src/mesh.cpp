@@ -1,15 +1,16 @@
-#include "shapes.h"
+#include "ici3d_shapes/mesh.h"
 
 #include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <map>
 #include <sstream>
-#include <random>
 #include <stdexcept>
 #include <utility>
 
-namespace ici3d::bench {
+#include "ici3d_shapes/random.h"
+
+namespace ici3d::shapes {
 
 namespace {
 
@@ -226,16 +227,15 @@ SurfaceSamples sample_surface(const Mesh& mesh, size_t n, uint64_t seed) {
   if (!(total > 0)) return out;
   out.xyz.reserve(3 * n);
   out.triangles.reserve(n);
-  std::mt19937_64 rng(seed);
-  std::uniform_real_distribution<double> uniform(0.0, 1.0);
+  SeededRandom random(seed);
   for (size_t i = 0; i < n; ++i) {
-    const double pick = uniform(rng) * total;
+    const double pick = random.uniform() * total;
     const size_t t = std::min<size_t>(
         static_cast<size_t>(std::upper_bound(cumulative.begin(), cumulative.end(), pick) -
                             cumulative.begin()),
         cumulative.size() - 1);
     // Uniform in the triangle: reflect the unit square's upper half.
-    double u = uniform(rng), v = uniform(rng);
+    double u = random.uniform(), v = random.uniform();
     if (u + v > 1) {
       u = 1 - u;
       v = 1 - v;
@@ -250,21 +250,4 @@ SurfaceSamples sample_surface(const Mesh& mesh, size_t n, uint64_t seed) {
   return out;
 }
 
-std::vector<double> add_gaussian_noise(const std::vector<double>& xyz, double sigma, uint64_t seed) {
-  std::mt19937_64 rng(seed);
-  std::normal_distribution<double> gauss(0.0, sigma);
-  std::vector<double> out(xyz);
-  for (double& x : out) x += gauss(rng);
-  return out;
-}
-
-uint64_t seed_from(const std::string& key) {
-  uint64_t h = 1469598103934665603ull;
-  for (unsigned char ch : key) {
-    h ^= ch;
-    h *= 1099511628211ull;
-  }
-  return h;
-}
-
-}  // namespace ici3d::bench
+}  // namespace ici3d::shapes

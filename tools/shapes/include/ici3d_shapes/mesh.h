@@ -1,7 +1,7 @@
-// Surfaces for the benchmarks: triangle meshes (read from files or built
-// here), normalised into the unit sphere, sampled uniformly by area with a
-// fixed seed, and perturbed by isotropic Gaussian noise.
 #pragma once
+// Triangle meshes for the benchmarks (read from files or built here),
+// normalised into the unit sphere and sampled uniformly by area with a fixed
+// seed.
 
 #include <array>
 #include <cstddef>
@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace ici3d::bench {
+#include "ici3d_shapes/geometry.h"
 
-using Vec3 = std::array<double, 3>;
+namespace ici3d::shapes {
 
 struct Mesh {
   std::vector<Vec3> vertices;
@@ -51,14 +51,7 @@ struct SurfaceSamples {
 };
 
 /// n points uniformly distributed over the surface (probability proportional
-/// to area), reproducible for a given seed.
+/// to area), drawn from SeededRandom(seed): the same on every platform.
 SurfaceSamples sample_surface(const Mesh& mesh, size_t n, uint64_t seed);
 
-/// A copy of xyz with independent N(0, sigma^2) added to every coordinate.
-std::vector<double> add_gaussian_noise(const std::vector<double>& xyz, double sigma, uint64_t seed);
-
-/// A stable 64-bit seed from a text key (FNV-1a), so that every method sees
-/// the same samples and the same noise for a given mesh, size and level.
-uint64_t seed_from(const std::string& key);
-
-}  // namespace ici3d::bench
+}  // namespace ici3d::shapes
