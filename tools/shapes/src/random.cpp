@@ -35,7 +35,7 @@ std::vector<double> add_gaussian_noise(std::vector<double> xyz, double sigma, ui
 }
 
 uint64_t seed_from(const std::string& key) {
-  uint64_t h = 1469598103934665603ull;
+  uint64_t h = 14695981039346656037ull;
   for (unsigned char ch : key) {
     h ^= ch;
     h *= 1099511628211ull;
