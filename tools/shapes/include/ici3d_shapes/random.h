@@ -1,6 +1,7 @@
 #pragma once
-// Seeded random numbers for synthetic clouds, the same sequence for a given
-// seed on every platform and standard library.
+// Seeded random numbers for synthetic clouds, the same for a given seed with
+// every standard library: uniform values bit for bit, normal values up to the
+// last bit of the maths library's log, sin and cos.
 
 #include <cstdint>
 #include <random>
