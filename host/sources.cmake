@@ -27,6 +27,7 @@ set(ICI3D_HOST_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/src/neighbors/neighbors.cpp
   ${CMAKE_CURRENT_LIST_DIR}/src/neighbors/plane_fit.cpp
   ${CMAKE_CURRENT_LIST_DIR}/src/neighbors/robust_stats.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/src/neighbors/fit_noise.cpp
   ${CMAKE_CURRENT_LIST_DIR}/src/neighbors/estimate.cpp
   # The pipeline.
   ${CMAKE_CURRENT_LIST_DIR}/src/pipeline/denoise_tile.cpp

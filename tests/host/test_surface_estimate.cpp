@@ -135,6 +135,32 @@ TEST(SurfaceEstimate, CreasesAndCornersAreKeptOut) {
   }
 }
 
+// A sheet folded like a roof over and over: ridges and valleys `pitch` apart
+// with faces at 30 degrees, spacing 1 on the surface.
+std::vector<double> folded_sheet(double pitch, double side, double sigma, unsigned seed) {
+  Sampler s(seed);
+  std::vector<double> xyz;
+  const double slope = std::tan(M_PI / 6), stretch = std::sqrt(1 + slope * slope);
+  const int n = static_cast<int>(side * side * stretch);
+  for (int i = 0; i < n; ++i) {
+    const double x = s.uniform(0, side), y = s.uniform(0, side);
+    const double phase = std::fmod(x, 2 * pitch);
+    const double height = slope * (phase < pitch ? phase : 2 * pitch - phase);
+    s.add(xyz, x, y, height, sigma);
+  }
+  return xyz;
+}
+
+// Creases 10 sigma apart: most neighbourhoods reach one, yet the faces
+// between them give the noise.
+TEST(SurfaceEstimate, CreasesEverywhereStillGiveTheNoise) {
+  for (double sigma : {0.5, 2.0}) {
+    SCOPED_TRACE(sigma);
+    const SurfaceEstimate e = estimate(folded_sheet(10 * sigma, 40 * sigma + 60, sigma, 19));
+    expect_within(e.sigma, sigma, 0.1, "sigma");
+  }
+}
+
 TEST(SurfaceEstimate, DensityChangingFourfoldAcrossTheCloud) {
   // Left half at density 4 (spacing 0.5), right half at density 1.
   Sampler s(17);

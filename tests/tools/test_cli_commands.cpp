@@ -84,7 +84,8 @@ TEST_F(CliInfo, DescribesCountsBoundsAttributesAndEstimates) {
   const std::vector<nlohmann::json> attributes = json_find(json.out, "attributes");
   ASSERT_EQ(attributes.size(), 1u) << json.out;
   EXPECT_EQ(attributes[0].at(0), (nlohmann::json{{"name", "red"}, {"type", "uint8"}})) << json.out;
-  EXPECT_EQ(json_find(json.out, "degenerate_fraction"), std::vector<nlohmann::json>{0});
+  // Only the four corners' neighbourhoods hold too few points for a fit.
+  EXPECT_EQ(json_find(json.out, "degenerate_fraction"), std::vector<nlohmann::json>{0.04});
   EXPECT_TRUE(json.err.empty());
 }
 

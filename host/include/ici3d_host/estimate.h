@@ -95,13 +95,16 @@ struct SurfaceEstimate {
 // Per measured position, a cubic height field is fitted to the positions in a
 // cylinder of radius r and half-height 2r around it, its axis the normal of
 // the plane through the positions of the ball that holds the cylinder; its
-// residual spread (1.4826 MAD, after two refits without points beyond 2.5
-// sigma, corrected for the fit's ten degrees of freedom) is the position's
-// noise level. The cloud's is the densest quarter of those values (the median
-// of the shortest interval holding a quarter of them), which stays at the
-// common value while positions near creases and edges read high.
+// residual spread (refitted without points beyond 2.5 sigma, then the RMS of
+// those within, over the fit's degrees of freedom) is the position's noise
+// level. Near creases, edges and detail at the scale of r a cubic cannot
+// follow the surface and reads high, even where that is most of a surface;
+// so the cloud's noise level comes from the positions whose ring (the ball's
+// positions outside the cylinder) lies flattest: the median over the
+// flattest tenth, or the flattest half if lower, each value divided by what a
+// fit of its size reads on flat Gaussian noise (a simulated table).
 // A fit through a neighbourhood that is small beside the noise follows the
-// noise and reads low, so r starts at the median distance to the 40th nearest
+// noise and reads low, so r starts at the median distance to the 24th nearest
 // position and grows to 2.5 sigma, sigma re-estimated each round, until sigma
 // changes by at most 1 %. The cubic takes up curvature; the refits keep
 // outliers out.

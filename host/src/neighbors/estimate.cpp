@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "fit_noise.h"
 #include "plane_fit.h"
 #include "point_index.h"
 #include "robust_stats.h"
@@ -196,8 +197,11 @@ std::vector<RawNoise> raw_noise_at(const DistinctPositions& positions,
 
 constexpr uint64_t kSurfaceSeed = 0x5eed5a4fac3e5eedull;
 // The neighbourhood radius is never below the median distance to this many
-// nearest other positions, so that a fit always has points enough.
-constexpr int kSeedNeighbours = 40;
+// nearest other positions, so that a fit always has points enough. Few, so
+// that a cloud whose noise is small beside its spacing is measured over a
+// patch small enough for a cubic to follow the surface's detail; what so few
+// points read is calibrated (fit_calibration).
+constexpr int kSeedNeighbours = 24;
 // The radius the noise estimate settles on, in noise levels: the fit's degrees
 // of freedom are accounted for, so it only needs points enough, and a small
 // radius stays off most creases. The fit uses a cylinder of this radius and
@@ -214,17 +218,26 @@ constexpr int kMaxRadiusRounds = 12;
 constexpr double kSettled = 0.01;
 // Points used by one fit at most (an even thinning beyond that).
 constexpr size_t kMaxFitPoints = 4096;
-constexpr size_t kMinFitPoints = 16;
-// Points farther than this many noise levels from a fit do not enter the next
-// fit: outliers and the far side of a crease.
-constexpr double kRefitCut = 2.5;
-constexpr int kRefits = 2;
+using detail::kMinFitPoints;
+// The cloud's noise level is the median over the measured positions whose
+// surroundings lie flattest (at least kMinFlattest of them), the lower of
+// two shares: the flattest tenth stays clear of creases and detail even where
+// they cover most of a surface; where there are none, it is few and chosen,
+// which can move it a few percent either way, and the flattest half is not.
+// Creases and detail only raise a reading, so the lower one is kept.
+constexpr double kFlattestShare = 0.1;
+constexpr double kFlatterShare = 0.5;
+constexpr size_t kMinFlattest = 16;
 
 struct LocalSurface {
   Neighbourhood kind = Neighbourhood::kTooFew;
   double sigma = std::numeric_limits<double>::quiet_NaN();
   size_t density_count = 0;  // other positions within the density radius
   size_t fit_count = 0;   // positions in the fitted cylinder
+  // Share of the spread of the ball's positions outside the cylinder that lies
+  // across their best plane: near zero on a flat surface, larger on curved
+  // ones and near creases. Infinite when too few positions lie there.
+  double ring_variation = std::numeric_limits<double>::infinity();
 };
 
 // Unit vectors t1, t2 completing the unit normal n to an orthonormal frame.
@@ -246,17 +259,16 @@ void tangent_frame(const double n[3], double t1[3], double t2[3]) {
 
 double dot3(const double* a, const double* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 
-// Unbiased noise level from the residuals of a height-field fit: 1.4826 MAD, corrected for the degrees of freedom the fit takes and
-// for the small-sample bias of the MAD.
-double residual_sigma(const std::vector<double>& residuals) {
-  const double n = static_cast<double>(residuals.size());
-  const double mad = detail::median_absolute_deviation(residuals);
-  const double terms = detail::kHeightFieldTerms;
-  return detail::kMadToSigma * mad * std::sqrt(n / (n - terms)) * (n / (n - 0.8));
-}
-
 double ball_radius(double radius) {
   return radius * std::sqrt(1.0 + kHalfHeightInRadii * kHalfHeightInRadii);
+}
+
+// Share of the spread of the points (3 coordinates each) across their best plane.
+double plane_variation(const std::vector<double>& coords) {
+  if (coords.size() / 3 < kMinFitPoints) return std::numeric_limits<double>::infinity();
+  const detail::PlaneFit plane = detail::fit_plane(coords);
+  const double total = plane.eigenvalues[0] + plane.eigenvalues[1] + plane.eigenvalues[2];
+  return total > 0 ? plane.eigenvalues[0] / total : std::numeric_limits<double>::infinity();
 }
 
 // Noise at one position: the plane through the positions of the ball gives
@@ -286,38 +298,30 @@ LocalSurface local_surface(const DistinctPositions& positions, size_t p,
   tangent_frame(plane.normal, t1, t2);
 
   const double half_height = kHalfHeightInRadii * radius;
-  std::vector<double> u{0.0}, v{0.0}, w{0.0};
+  std::vector<double> u{0.0}, v{0.0}, w{0.0}, ring;
   for (size_t j = 0; j < ball.size(); j += stride) {
     const double* q = positions.point(static_cast<size_t>(ball[j].index));
     const double d[3] = {q[0] - centre[0], q[1] - centre[1], q[2] - centre[2]};
     const double du = dot3(d, t1) / radius, dv = dot3(d, t2) / radius, dw = dot3(d, plane.normal);
-    if (du * du + dv * dv > 1.0 || std::fabs(dw) > half_height) continue;
+    if (du * du + dv * dv > 1.0 || std::fabs(dw) > half_height) {
+      ring.insert(ring.end(), q, q + 3);
+      continue;
+    }
     u.push_back(du);
     v.push_back(dv);
     w.push_back(dw);
   }
   local.fit_count = w.size();
   if (w.size() < kMinFitPoints) return local;
-  std::vector<double> residuals = detail::height_field_residuals(u, v, w);
-  if (residuals.empty()) {
+  local.sigma = detail::cubic_fit_noise(u, v, w);
+  if (std::isnan(local.sigma)) {
     local.kind = Neighbourhood::kCollinear;
     return local;
   }
   local.kind = Neighbourhood::kPlanar;
-  local.sigma = residual_sigma(residuals);
-  for (int round = 0; round < kRefits && local.sigma > 0; ++round) {
-    std::vector<char> keep(residuals.size());
-    size_t kept = 0;
-    for (size_t j = 0; j < residuals.size(); ++j) {
-      keep[j] = std::fabs(residuals[j]) <= kRefitCut * local.sigma;
-      kept += keep[j];
-    }
-    if (kept == residuals.size() || kept < kMinFitPoints) break;
-    std::vector<double> refit = detail::height_field_residuals(u, v, w, keep);
-    if (refit.empty()) break;
-    residuals = std::move(refit);
-    local.sigma = residual_sigma(residuals);
-  }
+  // Measured on positions the fit did not use, so that a neighbourhood does
+  // not look flat because its own noise happened to come out small.
+  local.ring_variation = plane_variation(ring);
   return local;
 }
 
@@ -407,11 +411,28 @@ double median_kth_distance(const PointIndex<double>& index, const DistinctPositi
   return detail::median(std::move(distances));
 }
 
+// The cloud's noise level: the median over the positions whose surroundings
+// lie flattest. Near creases and where the surface has detail at the scale
+// of the neighbourhood, a cubic cannot follow the surface and the mismatch
+// reads as noise; where the ring around the fit is flattest it can. Divided
+// by what the fits read on flat neighbourhoods of the same size.
 double typical_sigma(const std::vector<LocalSurface>& locals) {
-  std::vector<double> valid;
+  std::vector<const LocalSurface*> valid;
   for (const LocalSurface& local : locals)
-    if (local.kind == Neighbourhood::kPlanar && std::isfinite(local.sigma)) valid.push_back(local.sigma);
-  return detail::densest_quarter(std::move(valid));
+    if (local.kind == Neighbourhood::kPlanar && std::isfinite(local.sigma)) valid.push_back(&local);
+  if (valid.empty()) return std::numeric_limits<double>::quiet_NaN();
+  std::stable_sort(valid.begin(), valid.end(), [](const LocalSurface* a, const LocalSurface* b) {
+    return a->ring_variation < b->ring_variation;
+  });
+  auto flattest_median = [&](double fraction) {
+    const size_t share = static_cast<size_t>(fraction * static_cast<double>(valid.size()));
+    const size_t count = std::min(valid.size(), std::max(kMinFlattest, share));
+    std::vector<double> sigmas;
+    for (size_t k = 0; k < count; ++k)
+      sigmas.push_back(valid[k]->sigma / detail::fit_calibration(valid[k]->fit_count));
+    return detail::median(std::move(sigmas));
+  };
+  return std::min(flattest_median(kFlattestShare), flattest_median(kFlatterShare));
 }
 
 double density_radius(double seed, double sigma) {
