@@ -4,6 +4,7 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 #include <stdexcept>
@@ -140,11 +141,8 @@ double calibration_factor(int k) {
   std::vector<double> coords(3 * static_cast<size_t>(k));
   for (double& value : raw) {
     for (int j = 0; j < k; ++j) {
-      const double radius = j == 0 ? 0.0 : std::sqrt(random.uniform());
-      const double angle = 2.0 * M_PI * random.uniform();
-      coords[3 * j] = radius * std::cos(angle);
-      coords[3 * j + 1] = radius * std::sin(angle);
-      coords[3 * j + 2] = kCalibrationNoise * random.gaussian();
+      const std::array<double, 3> p = detail::flat_disc_position(random, j == 0, kCalibrationNoise);
+      std::copy(p.begin(), p.end(), coords.begin() + 3 * j);
     }
     value = raw_noise(coords).sigma;
   }
@@ -424,13 +422,13 @@ double typical_sigma(const std::vector<LocalSurface>& locals) {
   std::stable_sort(valid.begin(), valid.end(), [](const LocalSurface* a, const LocalSurface* b) {
     return a->ring_variation < b->ring_variation;
   });
+  std::vector<double> calibrated;  // flattest first
+  for (const LocalSurface* local : valid)
+    calibrated.push_back(local->sigma / detail::fit_calibration(local->fit_count));
   auto flattest_median = [&](double fraction) {
     const size_t share = static_cast<size_t>(fraction * static_cast<double>(valid.size()));
     const size_t count = std::min(valid.size(), std::max(kMinFlattest, share));
-    std::vector<double> sigmas;
-    for (size_t k = 0; k < count; ++k)
-      sigmas.push_back(valid[k]->sigma / detail::fit_calibration(valid[k]->fit_count));
-    return detail::median(std::move(sigmas));
+    return detail::median(std::vector<double>(calibrated.begin(), calibrated.begin() + static_cast<std::ptrdiff_t>(count)));
   };
   return std::min(flattest_median(kFlattestShare), flattest_median(kFlatterShare));
 }

@@ -5,7 +5,6 @@
 #include <limits>
 
 #include "plane_fit.h"
-#include "robust_stats.h"
 
 namespace ici3d::host::detail {
 namespace {
@@ -64,17 +63,23 @@ double cubic_fit_noise(const std::vector<double>& u, const std::vector<double>& 
   return sigma > 0 ? kept_rms(residuals, kRefitCut * sigma) : sigma;
 }
 
+std::array<double, 3> flat_disc_position(SeededRandom& random, bool at_centre, double noise) {
+  const double radius = at_centre ? 0.0 : std::sqrt(random.uniform());
+  const double angle = 2.0 * M_PI * random.uniform();
+  const double x = radius * std::cos(angle), y = radius * std::sin(angle);
+  return {x, y, noise * random.gaussian()};
+}
+
 double simulated_fit_calibration(size_t points, int trials, uint64_t seed) {
   SeededRandom random(seed);
   std::vector<double> raw;
   std::vector<double> u(points), v(points), w(points);
   for (int trial = 0; trial < trials; ++trial) {
     for (size_t j = 0; j < points; ++j) {
-      const double r = j == 0 ? 0.0 : std::sqrt(random.uniform());
-      const double angle = 2.0 * M_PI * random.uniform();
-      u[j] = r * std::cos(angle);
-      v[j] = r * std::sin(angle);
-      w[j] = random.gaussian();
+      const std::array<double, 3> p = flat_disc_position(random, j == 0, 1.0);
+      u[j] = p[0];
+      v[j] = p[1];
+      w[j] = p[2];
     }
     const double sigma = cubic_fit_noise(u, v, w);
     if (std::isfinite(sigma)) raw.push_back(sigma);

@@ -2,9 +2,12 @@
 // measure reads on flat neighbourhoods of few points.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "robust_stats.h"
 
 namespace ici3d::host::detail {
 
@@ -28,6 +31,11 @@ inline constexpr size_t kCalibratedFitPoints = 100;
 // fit_calibration says by how much. NaN when the cubic is not determined.
 double cubic_fit_noise(const std::vector<double>& u, const std::vector<double>& v,
                        const std::vector<double>& w);
+
+// One position of a simulated flat neighbourhood: at the centre or uniform in
+// the unit disc, at a Gaussian height of spread `noise` (drawn in that order:
+// radius, angle, height).
+std::array<double, 3> flat_disc_position(SeededRandom& random, bool at_centre, double noise);
 
 // The median of cubic_fit_noise over `trials` flat neighbourhoods of `points`
 // positions (the first at the centre, the others uniform in the disc) with
