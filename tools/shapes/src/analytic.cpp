@@ -167,11 +167,7 @@ std::vector<double> Shape::sample(size_t n, SeededRandom& random) const {
   std::vector<double> xyz;
   xyz.reserve(3 * n);
   for (size_t i = 0; i < n; ++i) {
-    const double pick = random.uniform() * area();
-    const size_t which = static_cast<size_t>(
-        std::upper_bound(cumulative_area_.begin(), cumulative_area_.end(), pick) -
-        cumulative_area_.begin());
-    const Vec3 p = patches_[std::min(which, patches_.size() - 1)]->sample(random);
+    const Vec3 p = patches_[pick_by_share(cumulative_area_, random)]->sample(random);
     xyz.insert(xyz.end(), p.begin(), p.end());
   }
   return xyz;

@@ -229,11 +229,7 @@ SurfaceSamples sample_surface(const Mesh& mesh, size_t n, uint64_t seed) {
   out.triangles.reserve(n);
   SeededRandom random(seed);
   for (size_t i = 0; i < n; ++i) {
-    const double pick = random.uniform() * total;
-    const size_t t = std::min<size_t>(
-        static_cast<size_t>(std::upper_bound(cumulative.begin(), cumulative.end(), pick) -
-                            cumulative.begin()),
-        cumulative.size() - 1);
+    const size_t t = pick_by_share(cumulative, random);
     // Uniform in the triangle: reflect the unit square's upper half.
     double u = random.uniform(), v = random.uniform();
     if (u + v > 1) {

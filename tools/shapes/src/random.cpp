@@ -1,5 +1,6 @@
 #include "ici3d_shapes/random.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -19,6 +20,13 @@ double SeededRandom::normal() {
   spare_ = radius * std::sin(angle);
   has_spare_ = true;
   return radius * std::cos(angle);
+}
+
+size_t pick_by_share(const std::vector<double>& cumulative, SeededRandom& random) {
+  const double pick = random.uniform() * cumulative.back();
+  const size_t at = static_cast<size_t>(
+      std::upper_bound(cumulative.begin(), cumulative.end(), pick) - cumulative.begin());
+  return std::min(at, cumulative.size() - 1);
 }
 
 std::vector<double> add_gaussian_noise(std::vector<double> xyz, double sigma,

@@ -3,6 +3,7 @@
 // every standard library: uniform values bit for bit, normal values up to the
 // last bit of the maths library's log, sin and cos.
 
+#include <cstddef>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -26,6 +27,11 @@ class SeededRandom {
   bool has_spare_ = false;
   double spare_ = 0;
 };
+
+/// An index into `cumulative` (running totals, ascending, non-empty) drawn
+/// with probability proportional to its own share of the total: which patch
+/// or triangle a uniform sample falls on.
+size_t pick_by_share(const std::vector<double>& cumulative, SeededRandom& random);
 
 /// xyz with independent N(0, sigma^2) added to every coordinate, drawn from
 /// `random` in order; unchanged (and nothing drawn) when sigma is 0.
